@@ -1,0 +1,13 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include <cstdio>
+
+#include "cli/commands.h"
+
+namespace nsk::cli {
+
+int RunList(const TArgs&) {
+  std::fputs("netskimbler-cli: list is not available in this build\n", stderr);
+  return 2;
+}
+
+}  // namespace nsk::cli
