@@ -581,16 +581,15 @@ TRegistry::TLoadStatus TRegistry::Load(const std::string& path, bool reportProbl
   }
   std::string error;
   if (Parse(*data, &error)) return TLoadStatus::Loaded;
-  if (reportProblems) {
-    // Keep what the user had: the next save replaces the file.
-    const std::string copy = path + ".damaged";
-    const bool kept = WriteFileAtomically(copy, *data, 0600, TAtomicFile::Sync::Durable);
+  // Keep what the user had: the next save replaces the file.
+  const std::string copy = path + ".damaged";
+  const bool kept = WriteFileAtomically(copy, *data, 0600, TAtomicFile::Sync::Durable);
+  if (reportProblems)
     std::fprintf(stderr,
                  "netskimbler: the settings file \"%s\" is damaged (%s); starting with default "
                  "settings%s%s%s\n",
                  path.c_str(), error.c_str(), kept ? ", the damaged file is kept as \"" : "",
                  kept ? copy.c_str() : "", kept ? "\"" : "");
-  }
   return TLoadStatus::Damaged;
 }
 

@@ -35,6 +35,7 @@ namespace nsk {
 // Loading is all or nothing: a file that cannot be read, or that holds a line this store
 // does not understand, gives an empty store and one message on standard error. A damaged
 // file is first copied to "<path>.damaged", so the next save does not lose what was in it.
+// A store is used by one thread at a time.
 enum class TRegType : std::uint8_t { String, Dword, Binary };
 
 struct TRegValue {
@@ -66,7 +67,8 @@ class TRegistry final {
   TRegistry& operator=(const TRegistry&) = delete;
 
   // Replaces the contents with the file at path and remembers path for Save(). With
-  // reportProblems false a damaged or unreadable file gives no message and no copy.
+  // reportProblems false a damaged or unreadable file gives no message (a damaged one is
+  // still copied aside).
   TLoadStatus Load(const std::string& path, bool reportProblems = true);
   // Atomic replace of the remembered file (mode 0600, flushed to disk); creates its folder.
   bool Save() const;

@@ -264,6 +264,7 @@ TEST(Settings, FirstStartWithoutAnyKeyGivesEveryDefault) {
 }
 
 TEST(Settings, ColourAccessorsFollowTheStoredOrderAndTheLogKinds) {
+  test::THomeDir home;
   TRegistryInfo s;
   s.ViewColors = {10, 11, 12, 13, 14, 15, 16, 17};
   EXPECT_EQ(s.LogLineColor(TLogType::ltState), 10u);
@@ -377,6 +378,7 @@ TEST(Settings, ListEntriesAreNamedByEightUpperCaseHexDigits) {
   EXPECT_EQ(ListEntryName(0), "00000000");
   EXPECT_EQ(ListEntryName(10), "0000000A");
   EXPECT_EQ(ListEntryName(0x1F), "0000001F");
+  test::THomeDir home;
   TRegistryInfo s;
   s.Proxies.clear();
   for (int i = 0; i < 12; ++i) s.Proxies.push_back(Proxy("p" + std::to_string(i)));
