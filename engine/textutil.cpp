@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "engine/textutil.h"
 
+#include <algorithm>
+
 #include "platform/fileops.h"
 #include "platform/utf8.h"
 
@@ -18,16 +20,13 @@ bool StartsWithUpper(std::string_view upper, std::string_view prefix) {
 
 std::vector<std::string> SplitWords(std::string_view text) {
   std::vector<std::string> words;
-  std::string word;
-  for (char c : text) {
-    if (c == ' ') {
-      if (!word.empty()) words.push_back(std::move(word));
-      word.clear();
-    } else if (word.size() < kMaxWord) {
-      word += c;
-    }
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const auto end = std::min(text.find(' ', start), text.size());
+    if (end > start)
+      words.emplace_back(Utf8Prefix(text.substr(start, end - start), kMaxWord));
+    start = end + 1;
   }
-  if (!word.empty()) words.push_back(std::move(word));
   return words;
 }
 

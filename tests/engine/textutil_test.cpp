@@ -55,6 +55,9 @@ TEST(SplitWords, BlanksSeparateAndWordsAreCut) {
       {"  ", {}},
       {"a a", {"a", "a"}},
       {"tab\tx", {"tab\tx"}},
+      // Four 3-byte characters: the cut keeps the three that fit in 10 bytes.
+      {"\xE5\x8E\x8B\xE5\x8E\x8B\xE5\x8E\x8B\xE5\x8E\x8B rar",
+       {"\xE5\x8E\x8B\xE5\x8E\x8B\xE5\x8E\x8B", "rar"}},
   };
   for (const auto& c : cases) EXPECT_EQ(SplitWords(c.text), c.words) << c.text;
 }
