@@ -516,11 +516,15 @@ void TWynSock::Write(const void* bytes, std::uint16_t count) {
   WriteHandler();
   WaitFor([this] { return sendDone_ || sendFailed_ || fd_ < 0 || state_ != TState::Connected; });
   StopTimer();
+  if (!sendDone_) {
+    // What was not sent is dropped, so that nothing waits to be written any more.
+    sendQueue_.Clear();
+    UpdateInterest();
+  }
   if (Aborted()) Fail(kTextAborted);
   if (timedOut_) FailLogged(kTextTimedOut);
   if (!sendDone_) {
     if (!sendFailed_) LogMessage(kTextSocketError, TLogType::ltError);
-    sendQueue_.Clear();
     Fail(kTextSocketError);
   }
 }
@@ -541,7 +545,8 @@ std::string TWynSock::ReadLine() {
   std::size_t lineLength = 0;
   auto complete = [&] {
     const std::size_t window = std::min(recvQueue_.Size(), kMaxLineLength);
-    if (const void* lf = std::memchr(recvQueue_.Data(), '\n', window)) {
+    const void* lf = window ? std::memchr(recvQueue_.Data(), '\n', window) : nullptr;
+    if (lf) {
       lineLength = static_cast<const char*>(lf) - recvQueue_.Data() + 1;
       return true;
     }

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -470,6 +471,40 @@ TEST_F(WynSock, ASendThatWouldBlockIsCompletedLater) {
   EXPECT_GE(Clock::now() - start, 250ms);  // it did have to wait for the reader
   EXPECT_EQ(trace.errors, 0);
   ASSERT_TRUE(server.WaitForScripts(1));
+}
+
+double ThreadCpuSeconds() {
+  rusage ru{};
+  ::getrusage(RUSAGE_THREAD, &ru);
+  return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(WynSock, AWriteTheReaderNeverTakesTimesOutAndLeavesNothingPending) {
+  test::TServerOptions options;
+  options.ReceiveBuffer = 4096;
+  // The reader wakes up only after the write has timed out.
+  TScriptedServer server(TPeerScript().Pause(600ms).ReadToEnd(), options);
+  TWynSock s;
+  TTrace trace;
+  trace.Attach(s);
+  s.Host = "127.0.0.1";
+  s.Port = server.Port();
+  s.DataTimeOut = 200;
+  s.Connect();
+  const int small = 4096;
+  ::setsockopt(s.Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  const std::string block(65535, 'w');
+  std::string text;
+  for (int i = 0; i < 64 && text.empty(); ++i)
+    text = Message([&] { s.Write(block.data(), 65535); });
+  EXPECT_EQ(text, kTextTimedOut);
+  EXPECT_EQ(trace.items.back(), std::string("2 ") + kTextTimedOut);
+  // Other waits of the thread go on; the dropped bytes must not keep them busy.
+  const double before = ThreadCpuSeconds();
+  const auto start = Clock::now();
+  while (Clock::now() - start < 900ms) TEventLoop::ForThisThread().RunOnce(50ms);
+  EXPECT_LT(ThreadCpuSeconds() - before, 0.2);
 }
 
 TEST_F(WynSock, PacketModeHandsOnEveryByteInOrder) {
