@@ -74,19 +74,18 @@ std::int32_t HeaderNumber(std::string_view text) {
 
 TDateTime HttpDate(std::string_view text) {
   const std::string d = UpperAscii(text);
+  // A field is complete and all digits, or the date is none.
+  auto field = [&d](std::size_t from, std::size_t to, int& out) {
+    const std::string_view f = Columns(d, from, to);
+    return f.size() == to - from + 1 && ParseDigits(f, out);
+  };
   TDateParts p;
-  int month = 0;
+  p.Month = 0;
   for (int m = 0; m < 12; ++m)
-    if (Columns(d, 9, 11) == kMonths[m]) month = m + 1;
-  if (month == 0 || !ParseDigits(Columns(d, 6, 7), p.Day) ||
-      !ParseDigits(Columns(d, 13, 16), p.Year) || !ParseDigits(Columns(d, 18, 19), p.Hour) ||
-      !ParseDigits(Columns(d, 21, 22), p.Minute) || !ParseDigits(Columns(d, 24, 25), p.Second))
+    if (Columns(d, 9, 11) == kMonths[m]) p.Month = m + 1;
+  if (p.Month == 0 || !field(6, 7, p.Day) || !field(13, 16, p.Year) || !field(18, 19, p.Hour) ||
+      !field(21, 22, p.Minute) || !field(24, 25, p.Second))
     return kNoDate;
-  // Columns of two (or four) characters: a shorter text has no complete field.
-  if (Columns(d, 6, 7).size() != 2 || Columns(d, 13, 16).size() != 4 ||
-      Columns(d, 24, 25).size() != 2)
-    return kNoDate;
-  p.Month = month;
   return EncodeDateTime(p);
 }
 
