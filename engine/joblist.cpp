@@ -135,10 +135,15 @@ void TJobList::ComputeFocus() {
 }
 
 void TJobList::PostCounts(TWindowPost& post) {
-  const TActiveCounts c = CountActive();
-  const std::int32_t total = Count();
-  ActionEnabled[static_cast<std::size_t>(TAction::StartAll)].store(c.Sum() < total);
-  ActionEnabled[static_cast<std::size_t>(TAction::StopAll)].store(c.Sum() > 0);
+  TActiveCounts c;
+  std::int32_t total = 0;
+  {
+    auto g = Guard();
+    c = CountActive();
+    total = Count();
+    ActionEnabled[static_cast<std::size_t>(TAction::StartAll)].store(c.Sum() < total);
+    ActionEnabled[static_cast<std::size_t>(TAction::StopAll)].store(c.Sum() > 0);
+  }
   post.Post(TJobCountsMessage{total, c.Running, c.Queued});
 }
 

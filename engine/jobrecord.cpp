@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::int32_t kMaxSkimblers = 20;
 constexpr std::uint8_t kMaxPriority = 5;
+constexpr std::int32_t kMaxTimeoutSeconds = 2147483;
 
 // Dates outside the years 1..9999 (or no number at all) cannot be shown: read as not set.
 TDateTime SaneDate(double v) {
@@ -194,8 +195,9 @@ TURLInfo ReadURLRecord(TRecordReader& r) {
   u.Password = r.Str();
   u.Referer = r.Str();
   u.UserAgent = r.Str();
-  u.ConnectTimeout = r.I32();
-  u.DataTimeout = r.I32();
+  // Seconds that still fit in 32 bits once the clients turn them into milliseconds.
+  u.ConnectTimeout = std::clamp(r.I32(), 0, kMaxTimeoutSeconds);
+  u.DataTimeout = std::clamp(r.I32(), 0, kMaxTimeoutSeconds);
   u.ResumeState = SaneResumeState(r.U8());
   r.Raw(&u.Proxy, sizeof u.Proxy);
   u.ClearRunStatistics();

@@ -660,6 +660,31 @@ TEST(JobListFile, ValuesTheEngineCannotUseAreBroughtIntoRange) {
   }
 }
 
+TEST(JobListFile, TimeOutsAreKeptWithinWhatMillisecondsCanHold) {
+  struct Case {
+    std::int32_t stored, read;
+  };
+  const Case cases[] = {{60, 60}, {0, 0}, {-5, 0}, {2147483, 2147483}, {2147484, 2147483},
+                        {2147483647, 2147483}};
+  for (const auto& c : cases) {
+    test::TTempDir dir;
+    TFileBytes b;
+    b.Header().Int(1);
+    AppendJob(b, TJobFields{});
+    b.Byte(2).Int(1);
+    TURLFields u;
+    u.URL = "http://127.0.0.1/a";
+    u.ConnectTimeout = c.stored;
+    u.DataTimeout = c.stored;
+    AppendURL(b, u);
+    WriteBytes(dir.File("l.mjl"), b.Str());
+    TJobList list;
+    ASSERT_EQ(list.LoadFromFile(dir.File("l.mjl")).JobsLoaded, 1);
+    EXPECT_EQ(list.Jobs()[0]->URLs[0].ConnectTimeout, c.read) << c.stored;
+    EXPECT_EQ(list.Jobs()[0]->URLs[0].DataTimeout, c.read) << c.stored;
+  }
+}
+
 TEST(JobInformationFile, IsWrittenInTheLayoutWithTheLiveRanges) {
   test::TTempDir dir;
   auto j = FullJob(dir.File("v.bin"), 4);
