@@ -56,7 +56,8 @@ struct TNextJob {
 struct TListLoadResult {
   std::string Title;
   bool Complete = false;  // the file existed, was complete and of this format
-  std::int32_t JobsLoaded = 0;
+  std::int32_t JobsInFile = 0;  // the job count the file states (as stored)
+  std::int32_t JobsLoaded = 0;  // fewer than JobsInFile when the file breaks off
 };
 
 inline constexpr std::string_view kNoRunningJobHint = "没有运行中的任务";

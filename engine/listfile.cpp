@@ -55,6 +55,7 @@ TListLoadResult TJobList::LoadFromFile(const std::string& path) {
     return result;
   }
   result.Complete = true;
+  result.JobsInFile = count;
   for (std::int32_t i = 0; i < count; ++i) {
     auto job = TJob::Create();
     try {

@@ -479,6 +479,7 @@ TEST(JobListFile, IncompleteOrForeignFiles) {
     const char* what;
     std::function<void(std::string&, const TTwoJobs&)> change;
     std::int32_t jobs;
+    std::int32_t stated = 2;  // the count the header states
   };
   const auto setCount = [](std::string& s, std::int32_t v) {
     TFileBytes b;
@@ -487,20 +488,20 @@ TEST(JobListFile, IncompleteOrForeignFiles) {
   };
   const Case cases[] = {
       {"complete", [](std::string&, const TTwoJobs&) {}, 2},
-      {"not completely written", [](std::string& s, const TTwoJobs&) { s[0] = 0; }, 0},
-      {"a marker other than 1", [](std::string& s, const TTwoJobs&) { s[0] = 2; }, 0},
-      {"other format bytes", [](std::string& s, const TTwoJobs&) { s[1] = 2; }, 0},
-      {"other last format byte", [](std::string& s, const TTwoJobs&) { s[4] = 1; }, 0},
-      {"cut inside the header", [](std::string& s, const TTwoJobs&) { s.resize(3); }, 0},
-      {"cut inside the count", [](std::string& s, const TTwoJobs&) { s.resize(7); }, 0},
+      {"not completely written", [](std::string& s, const TTwoJobs&) { s[0] = 0; }, 0, 0},
+      {"a marker other than 1", [](std::string& s, const TTwoJobs&) { s[0] = 2; }, 0, 0},
+      {"other format bytes", [](std::string& s, const TTwoJobs&) { s[1] = 2; }, 0, 0},
+      {"other last format byte", [](std::string& s, const TTwoJobs&) { s[4] = 1; }, 0, 0},
+      {"cut inside the header", [](std::string& s, const TTwoJobs&) { s.resize(3); }, 0, 0},
+      {"cut inside the count", [](std::string& s, const TTwoJobs&) { s.resize(7); }, 0, 0},
       {"cut inside the second job record",
        [](std::string& s, const TTwoJobs& t) { s.resize(t.firstEnd + 500); }, 1},
       {"cut at the second job's state",
        [](std::string& s, const TTwoJobs& t) { s.resize(t.secondRecordEnd); }, 1},
       {"cut inside the second job's URL record",
        [](std::string& s, const TTwoJobs&) { s.resize(s.size() - 1); }, 1},
-      {"a count beyond the jobs present", [=](std::string& s, const TTwoJobs&) { setCount(s, 3); }, 2},
-      {"a negative count", [=](std::string& s, const TTwoJobs&) { setCount(s, -1); }, 0},
+      {"a count beyond the jobs present", [=](std::string& s, const TTwoJobs&) { setCount(s, 3); }, 2, 3},
+      {"a negative count", [=](std::string& s, const TTwoJobs&) { setCount(s, -1); }, 0, -1},
       {"an absurd URL count in the second job",
        [](std::string& s, const TTwoJobs& t) {
          TFileBytes b;
@@ -508,7 +509,7 @@ TEST(JobListFile, IncompleteOrForeignFiles) {
          s.replace(t.secondRecordEnd + 1, 4, b.Str());
        },
        1},
-      {"an empty file", [](std::string& s, const TTwoJobs&) { s.clear(); }, 0},
+      {"an empty file", [](std::string& s, const TTwoJobs&) { s.clear(); }, 0, 0},
   };
   for (const auto& c : cases) {
     test::TTempDir dir;
@@ -520,6 +521,7 @@ TEST(JobListFile, IncompleteOrForeignFiles) {
     const TListLoadResult r = list.LoadFromFile(dir.File("l.mjl"));
     EXPECT_EQ(list.Count(), c.jobs) << c.what;
     EXPECT_EQ(r.JobsLoaded, c.jobs) << c.what;
+    EXPECT_EQ(r.JobsInFile, c.stated) << c.what;
     if (c.jobs > 0) {
       EXPECT_EQ(list.Jobs()[0]->Name, "j0") << c.what;
     }
