@@ -7,6 +7,7 @@
 #include "engine/textutil.h"
 #include "net/base64.h"
 #include "net/chunkeddecoder.h"
+#include "net/urlparts.h"
 #include "platform/utf8.h"
 
 namespace nsk {
@@ -100,38 +101,7 @@ void TWynHttp::Fire(const TNotifyEvent& event) {
   if (event && !Aborted()) event(*this);
 }
 
-void TWynHttp::ParseURL() {
-  if (Port == 0) Port = 80;
-  const bool hasSlashes = url_.find("//") != std::string::npos;
-  path_.clear();
-  if (hasSlashes) {
-    const std::size_t third = static_cast<std::size_t>(NthPos(url_, '/', 3));
-    if (third <= url_.size()) path_ = Utf8Prefix(std::string_view(url_).substr(third - 1), kMaxPath);
-  } else if (const auto slash = url_.find('/'); slash != std::string::npos) {
-    path_ = Utf8Prefix(std::string_view(url_).substr(slash), kMaxPath);
-  }
-  std::string hostPart;
-  if (hasSlashes)
-    hostPart = ExtractField(url_, '/', 3);
-  else if (!url_.empty() && url_[0] != '/')
-    hostPart = ExtractField(url_, '/', 1);
-  if (hostPart.find(':') != std::string::npos) {
-    const std::string portText = ExtractField(hostPart, ':', 2);
-    std::int32_t port = 0;
-    if (!ParseInteger(portText, port))
-      throw EConvertError("'" + portText + "' is not a valid integer value");
-    // A port beyond 16 bits would silently reach another port.
-    if (port < 0 || port > 65535)
-      throw EConvertError("'" + portText + "' is not a valid port number");
-    Port = port;
-    hostPart = ExtractField(hostPart, ':', 1);
-  }
-  if (!hostPart.empty()) Host = hostPart;
-  if (path_.empty()) {
-    path_ = "/";
-    url_ += "/";
-  }
-}
+void TWynHttp::ParseURL() { nsk::ParseURL(url_, Host, Port, path_, 80); }
 
 void TWynHttp::BuildRequest() {
   requestLines_.clear();

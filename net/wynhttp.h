@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "net/converterror.h"
 #include "net/wynsock.h"
 #include "platform/datetime.h"
 
@@ -15,13 +15,6 @@ namespace nsk {
 // Failure texts of the HTTP client, next to those of the socket component.
 inline constexpr char kTextDownloadFailed[] = "下载失败";             // download failed
 inline constexpr char kTextClientServerError[] = "客户或服务器端错误";  // client or server error
-
-// A text that should have been a number (the port of a URL) was not: the run-time conversion
-// error "'text' is not a valid integer value". Raised before anything is sent.
-class EConvertError final : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // The HTTP/1.1 client: one Get fetches one URL, directly or through an HTTP proxy, with GET,
 // one open-ended byte range, Basic authentication for server and proxy and
@@ -37,8 +30,7 @@ class EConvertError final : public std::runtime_error {
 // the Get ends with "操作中止".
 class TWynHttp : public TWynSock {
  public:
-  // Longest request target sent to a server, and longest redirect target kept.
-  static constexpr std::size_t kMaxPath = 256;
+  // Longest redirect target kept (the request target is cut like it, see urlparts.h).
   static constexpr std::size_t kMaxLocation = 256;
   // Longest response header block (status line included) the client reads.
   static constexpr std::size_t kMaxHeaderBlock = 65536;
