@@ -156,7 +156,6 @@ void TWynFtp::OpenPassive() {
   ds.Port = static_cast<std::int32_t>(port);
   ds.ConnectIP();  // the data connection never goes through the proxy
 
-  CopyHandlers();
   RestartAndRetrieve();
   ds.WaitConnect();
   ds.SelectNotify(TNotify::SocketEvent);
@@ -181,7 +180,6 @@ void TWynFtp::OpenActive() {
   Transaction("PORT " + PortIPText() + ds.PortNumberText());
   if (ReplyNumber() != 200) ResponseError();
 
-  CopyHandlers();
   RestartAndRetrieve();
   const int s = ds.WaitAccept();
   ds.AttachSocket(s);
@@ -200,6 +198,9 @@ void TWynFtp::Get(const std::string& url, std::int32_t restartPos) {
   url_ = url;
   restartPos_ = restartPos;
   ParseURL();
+  // A size learnt for another file says nothing about this one.
+  const std::string target = Host + ":" + std::to_string(Port) + path_;
+  if (target != sizeTarget_) size_ = 0;
   Login();
 
   Transaction("REST 100");
@@ -211,6 +212,7 @@ void TWynFtp::Get(const std::string& url, std::int32_t restartPos) {
     const std::string reply = Transaction("SIZE " + path_);
     if (ReplyNumber() != 213) ResponseError();
     size_ = HeaderNumber(reply.size() > 4 ? std::string_view(reply).substr(4) : std::string_view());
+    sizeTarget_ = target;
   }
 
   if (OnGetResumeState) OnGetResumeState(*this);
@@ -225,6 +227,9 @@ void TWynFtp::Get(const std::string& url, std::int32_t restartPos) {
     Read(0);  // what is left of earlier replies means nothing now
     dataSock_->ConnectTimeOut = ConnectTimeOut;
     dataSock_->DataTimeOut = DataTimeOut;
+    // Before the data connection does anything, so that the owner sees all it logs (a PASV
+    // address that is no address fails in ConnectIP already).
+    CopyHandlers();
     if (Passive)
       OpenPassive();
     else

@@ -30,7 +30,7 @@ inline constexpr char kTextFtpResponseError[] = "Ftp响应错误";  // FTP respo
 // sender's Buffer.
 //
 // The control connection stays open after Get (no QUIT is sent): a later Get on the connected
-// client skips the login and, with Size known, the size query. It closes with Disconnect or
+// client skips the login and, for the file whose Size it knows, the size query. It closes with Disconnect or
 // when the client is freed.
 class TWynFtp : public TWynSock {
  public:
@@ -57,7 +57,7 @@ class TWynFtp : public TWynSock {
   TNotifyEvent OnError;
 
   // Size of the file from the SIZE reply; 0 = not learnt (or 2 GiB and more). Kept for later
-  // Gets on the same client.
+  // Gets of the same file on the same client.
   std::int32_t Size() const { return size_; }
   // The server accepted the restart probe of the last Get.
   bool Resume() const { return resume_; }
@@ -104,6 +104,7 @@ class TWynFtp : public TWynSock {
   void FreeDataSock();
 
   std::int32_t size_ = 0;
+  std::string sizeTarget_;  // host, port and path of the file size_ belongs to
   bool resume_ = false;
   std::string path_;
   std::string url_;
