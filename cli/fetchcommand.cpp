@@ -3,8 +3,10 @@
 // body goes to a file at its offset (or to standard output), the client's log lines to
 // standard error as they come, then what the client learnt.
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -126,8 +128,13 @@ void PrintLogLine(TWynSock&, const std::string& text, TLogType type) {
 }
 
 // Where the body goes: a file written at the body's offsets, or standard output in order.
+// Packets are 16383 bytes, so that plain writes would end inside a page every time, which
+// costs the kernel a good deal more than whole pages: each write goes out up to a page
+// boundary together with the few bytes held back from the packet before.
 class TBodyOutput final {
  public:
+  static constexpr std::size_t kPage = 4096;
+
   TBodyOutput() = default;
   ~TBodyOutput() {
     if (fd_ > STDOUT_FILENO) ::close(fd_);
@@ -148,29 +155,34 @@ class TBodyOutput final {
   }
   bool Sequential() const { return fd_ == STDOUT_FILENO; }
   // The file offset of the body's first byte.
-  void StartAt(std::int64_t offset) { next_ = offset; }
+  void StartAt(std::int64_t offset) { at_ = offset; }
 
   bool Write(const char* data, std::size_t n) {
-    while (n > 0) {
-      const ssize_t w = Sequential() ? ::write(fd_, data, n) : ::pwrite(fd_, data, n, next_);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error_ = w < 0 ? std::strerror(errno) : "nothing written";
-        return false;
-      }
-      data += w;
-      n -= static_cast<std::size_t>(w);
-      next_ += w;
-      written_ += w;
+    written_ += static_cast<std::int64_t>(n);
+    if (Sequential()) return WriteOut(nullptr, 0, data, n);
+    const std::int64_t end = at_ + static_cast<std::int64_t>(heldBytes_ + n);
+    const std::int64_t pageEnd = end - end % static_cast<std::int64_t>(kPage);
+    if (pageEnd <= at_) {  // still inside the page of the held bytes
+      std::memcpy(held_ + heldBytes_, data, n);
+      heldBytes_ += n;
+      return true;
     }
+    const std::size_t now = static_cast<std::size_t>(pageEnd - at_) - heldBytes_;
+    if (!WriteOut(held_, heldBytes_, data, now)) return false;
+    heldBytes_ = n - now;
+    std::memcpy(held_, data + now, heldBytes_);
     return true;
   }
   bool Close() {
     if (fd_ <= STDOUT_FILENO) return true;
-    const int rc = ::close(fd_);
+    bool ok = WriteOut(held_, heldBytes_, nullptr, 0);
+    heldBytes_ = 0;
+    if (::close(fd_) != 0 && ok) {
+      error_ = std::strerror(errno);
+      ok = false;
+    }
     fd_ = -1;
-    if (rc != 0) error_ = std::strerror(errno);
-    return rc == 0;
+    return ok;
   }
 
   const std::string& Path() const { return path_; }
@@ -178,10 +190,44 @@ class TBodyOutput final {
   std::int64_t Written() const { return written_; }
 
  private:
+  // Writes a then b at at_ (or in order to a stream), moving at_ on.
+  bool WriteOut(const char* a, std::size_t an, const char* b, std::size_t bn) {
+    iovec iov[2] = {{const_cast<char*>(a), an}, {const_cast<char*>(b), bn}};
+    iovec* v = iov;
+    int count = 2;
+    while (count > 0) {
+      if (v->iov_len == 0) {
+        ++v;
+        --count;
+        continue;
+      }
+      const ssize_t w = Sequential() ? ::writev(fd_, v, count) : ::pwritev(fd_, v, count, at_);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        error_ = w < 0 ? std::strerror(errno) : "nothing written";
+        return false;
+      }
+      at_ += w;
+      for (std::size_t left = static_cast<std::size_t>(w); left > 0;) {
+        const std::size_t step = std::min(left, v->iov_len);
+        v->iov_base = static_cast<char*>(v->iov_base) + step;
+        v->iov_len -= step;
+        left -= step;
+        if (v->iov_len == 0) {
+          ++v;
+          --count;
+        }
+      }
+    }
+    return true;
+  }
+
   int fd_ = -1;
   std::string path_;
   std::string error_;
-  std::int64_t next_ = 0;
+  std::int64_t at_ = 0;  // file offset of the first held byte (of the next write)
+  char held_[kPage];
+  std::size_t heldBytes_ = 0;
   std::int64_t written_ = 0;
 };
 
