@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "net/wynftp.h"
 #include "net/wynhttp.h"
 #include "platform/datetime.h"
 #include "platform/utf8.h"
@@ -33,7 +34,8 @@ const char kUsage[] =
     "  URL     an http:// or ftp:// URL; with --proxy (an HTTP proxy) both go through it\n"
     "  FILE    where the body goes, written at its offset; \"-\" for standard output\n"
     "  --from N            ask for the file from byte N on (default 0)\n"
-    "  --passive, --active FTP data connection mode (default passive)\n";
+    "  --passive, --active FTP data connection mode (default passive)\n"
+    "  --user U --password P  HTTP Basic credentials, or the FTP login (default anonymous)\n";
 
 struct TFetchOptions {
   std::int32_t From = 0;
@@ -231,19 +233,55 @@ class TBodyOutput final {
   std::int64_t written_ = 0;
 };
 
-void PrintLearnt(std::FILE* out, std::int32_t size, bool resume, TDateTime date,
-                 const std::string& location, std::int64_t written) {
-  std::fprintf(out, "Size: %d\n", size);
-  std::fprintf(out, "Resume: %s\n", resume ? "yes" : "no");
-  std::fprintf(out, "FileDate: %s\n", date >= 0 ? FormatDateTime(date).c_str() : "none");
-  if (!location.empty()) std::fprintf(out, "Location: %s\n", location.c_str());
-  std::fprintf(out, "Received: %lld\n", static_cast<long long>(written));
+// What the client learnt, where the body went, and how the fetch ended.
+struct TOutcome {
+  std::int32_t Size = 0;
+  bool Resume = false;
+  TDateTime FileDate = kNoDate;
+  std::string Location;
+  std::string Failure;  // empty after success
+  bool WriteFailed = false;
+};
+
+int Report(const TOutcome& r, TBodyOutput& output) {
+  bool writeFailed = r.WriteFailed;
+  if (!output.Close()) writeFailed = true;
+  std::FILE* out = output.Sequential() ? stderr : stdout;
+  std::fprintf(out, "Size: %d\n", r.Size);
+  std::fprintf(out, "Resume: %s\n", r.Resume ? "yes" : "no");
+  std::fprintf(out, "FileDate: %s\n", r.FileDate >= 0 ? FormatDateTime(r.FileDate).c_str() : "none");
+  if (!r.Location.empty()) std::fprintf(out, "Location: %s\n", r.Location.c_str());
+  std::fprintf(out, "Received: %lld\n", static_cast<long long>(output.Written()));
+  if (writeFailed) {
+    std::fprintf(stderr, "netskimbler-cli: cannot write %s: %s\n", output.Path().c_str(),
+                 output.Error().c_str());
+    return 1;
+  }
+  if (!r.Failure.empty()) {
+    std::fprintf(stderr, "netskimbler-cli: fetch failed: %s\n", r.Failure.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// The handlers both clients share: log lines to standard error, packets to the output (the
+// sender holds them: the FTP client's data connection, or the HTTP client itself).
+void Wire(TWynSock& client, TBodyOutput& output, bool& writeFailed) {
+  client.ConnectTimeOut = kConnectTimeOut;
+  client.DataTimeOut = kDataTimeOut;
+  client.OnLogMessage = PrintLogLine;
+  client.OnPacketRecvd = [&output, &writeFailed, &client](TWynSock& sender, std::int32_t count) {
+    if (!output.Write(sender.Buffer, static_cast<std::size_t>(count))) {
+      writeFailed = true;
+      client.Abort();
+    }
+  };
 }
 
 int FetchHttp(const TFetchOptions& o, TBodyOutput& output) {
   TWynHttp http;
-  http.ConnectTimeOut = kConnectTimeOut;
-  http.DataTimeOut = kDataTimeOut;
+  TOutcome r;
+  Wire(http, output, r.WriteFailed);
   if (!o.ProxyHost.empty()) {
     http.Proxy = o.ProxyHost;
     http.ProxyPort = o.ProxyPort;
@@ -252,8 +290,6 @@ int FetchHttp(const TFetchOptions& o, TBodyOutput& output) {
     http.User = *o.User;
     http.Password = o.Password.value_or("");
   }
-  http.OnLogMessage = PrintLogLine;
-  bool writeFailed = false;
   http.OnReceive = [&](TWynSock&) {
     // A server that ignored the range sends the whole file: it belongs at the start.
     const bool ranged = o.From > 0 && http.ReplyNumber() == 206 && http.Resume();
@@ -262,41 +298,40 @@ int FetchHttp(const TFetchOptions& o, TBodyOutput& output) {
                  stderr);
     output.StartAt(ranged ? o.From : 0);
   };
-  http.OnPacketRecvd = [&](TWynSock& sender, std::int32_t count) {
-    if (!output.Write(sender.Buffer, static_cast<std::size_t>(count))) {
-      writeFailed = true;
-      sender.Abort();
-    }
-  };
-  std::string failure;
   try {
     http.Get(o.Url, o.From);
   } catch (const std::exception& e) {
-    failure = e.what();
+    r.Failure = e.what();
   }
-  if (!output.Close() && failure.empty()) writeFailed = true;
-  std::FILE* summary = output.Sequential() ? stderr : stdout;
-  PrintLearnt(summary, http.Size(), http.Resume(), http.FileDate(), http.Location(),
-              output.Written());
-  if (writeFailed) {
-    std::fprintf(stderr, "netskimbler-cli: cannot write %s: %s\n", output.Path().c_str(),
-                 output.Error().c_str());
-    return 1;
-  }
-  if (!failure.empty()) {
-    std::fprintf(stderr, "netskimbler-cli: fetch failed: %s\n", failure.c_str());
-    return 1;
-  }
-  return 0;
+  r.Size = http.Size();
+  r.Resume = http.Resume();
+  r.FileDate = http.FileDate();
+  r.Location = http.Location();
+  return Report(r, output);
 }
 
-// ftp:// without a proxy needs the FTP client.
-int FetchFtp(const TFetchOptions&) {
-  std::fputs(
-      "netskimbler-cli: ftp:// URLs need the FTP client, which is not available in this build; "
-      "--proxy HOST:PORT fetches them through an HTTP proxy\n",
-      stderr);
-  return 2;
+int FetchFtp(const TFetchOptions& o, TBodyOutput& output) {
+  TWynFtp ftp;
+  TOutcome r;
+  Wire(ftp, output, r.WriteFailed);
+  ftp.Passive = o.Passive;
+  ftp.User = o.User.value_or("anonymous");
+  ftp.Password = o.User ? o.Password.value_or("") : "netskimbler@";
+  // The retrieval restarts where asked (a refused restart fails the Get).
+  ftp.OnReceive = [&](TWynSock&) { output.StartAt(o.From); };
+  try {
+    ftp.Get(o.Url, o.From);
+  } catch (const std::exception& e) {
+    r.Failure = e.what();
+  }
+  try {
+    ftp.Disconnect();  // the client keeps its control connection for a next Get
+  } catch (const std::exception&) {
+  }
+  r.Size = ftp.Size();
+  r.Resume = ftp.Resume();
+  r.FileDate = ftp.FileDate();
+  return Report(r, output);
 }
 
 }  // namespace
@@ -307,15 +342,15 @@ int RunFetch(const TArgs& args) {
     std::fprintf(stderr, "netskimbler-cli: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
+  // --proxy names an HTTP proxy: every URL then goes through it with the HTTP client.
   const bool viaHttp = StartsWithNoCase(options.Url, "http://") || !options.ProxyHost.empty();
-  if (!viaHttp) return FetchFtp(options);
   TBodyOutput output;
   if (!output.Open(options.File, options.From == 0)) {
     std::fprintf(stderr, "netskimbler-cli: cannot open %s: %s\n", options.File.c_str(),
                  output.Error().c_str());
     return 1;
   }
-  return FetchHttp(options, output);
+  return viaHttp ? FetchHttp(options, output) : FetchFtp(options, output);
 }
 
 }  // namespace nsk::cli

@@ -15,7 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/net/nginx.h"
+#include "tests/support/net/squid.h"
 #include "tests/support/net/tinyproxy.h"
+#include "tests/support/net/vsftpd.h"
 #include "tests/support/tempdir.h"
 
 namespace nsk {
@@ -183,6 +185,43 @@ TEST_F(FetchCommand, BadArgumentsAreExplained) {
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("'8o' is not a valid integer value"));
   EXPECT_THAT(r.err, Not(HasSubstr("[state]")));
+}
+
+TEST_F(FetchCommand, AnFtpUrlWithTheFtpClientPassiveAndActive) {
+  test::TVsftpd ftp;
+  ftp.AddFile("pub/file.bin", data_);
+  const std::size_t from = 777777;
+  for (const char* mode : {"--passive", "--active"}) {
+    SCOPED_TRACE(mode);
+    const std::string target = dir_.File(std::string("ftp") + mode + ".bin");
+    WriteFile(target, data_.substr(0, from));
+    const TRun r = RunCli(dir_, {"fetch", mode, "--from", std::to_string(from),
+                                 ftp.Url("pub/file.bin"), target});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(ReadFile(target) == data_);
+    EXPECT_THAT(r.out, HasSubstr("Size: " + std::to_string(data_.size()) + "\n"));
+    EXPECT_THAT(r.out, HasSubstr("Resume: yes\n"));
+    EXPECT_THAT(r.err, HasSubstr("[command] USER anonymous\n"));
+    EXPECT_THAT(r.err, HasSubstr("[command] REST " + std::to_string(from) + "\n"));
+    EXPECT_THAT(r.err, HasSubstr(std::string("[command] ") +
+                                 (mode == std::string("--passive") ? "PASV" : "PORT ")));
+    EXPECT_THAT(r.err, HasSubstr("[command] RETR " + ftp.Path("pub/file.bin") + "\n"));
+  }
+  const TRun missing = RunCli(dir_, {"fetch", ftp.Url("pub/none.bin"), dir_.File("none.bin")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_THAT(missing.err, HasSubstr("fetch failed: Ftp响应错误\n"));
+}
+
+TEST_F(FetchCommand, AnFtpUrlThroughAnHttpProxyGoesWithTheHttpClient) {
+  test::TVsftpd ftp;
+  ftp.AddFile("pub/file.bin", data_);
+  test::TSquid squid;
+  const std::string target = dir_.File("squid.bin");
+  const TRun r = RunCli(dir_, {"fetch", "--proxy", "127.0.0.1:" + std::to_string(squid.Port()),
+                               ftp.Url("pub/file.bin"), target});
+  EXPECT_EQ(r.status, 0) << r.err << squid.Diagnostics();
+  EXPECT_TRUE(ReadFile(target) == data_);
+  EXPECT_THAT(r.err, HasSubstr("[command] GET " + ftp.Url("pub/file.bin") + " HTTP/1.1\n"));
 }
 
 }  // namespace

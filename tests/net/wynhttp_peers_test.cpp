@@ -24,6 +24,7 @@
 #include "tests/support/net/scriptedserver.h"
 #include "tests/support/net/squid.h"
 #include "tests/support/net/tinyproxy.h"
+#include "tests/support/net/vsftpd.h"
 
 namespace nsk {
 namespace {
@@ -358,6 +359,30 @@ TEST(WynHttpSquid, AnFtpUrlIsFetchedWithTheHttpClientThroughTheProxy) {
   EXPECT_THAT(squid.Requests(), Contains("GET " + url));
   ASSERT_TRUE(ftp.WaitForScripts(1));
   EXPECT_THAT(ftp.Received(0), HasSubstr("RETR file.bin"));
+}
+
+TEST(WynHttpSquid, AnFtpUrlOfVsftpdThroughTheProxy) {
+  test::TSquid squid;
+  test::TVsftpd ftp;
+  const std::string content = RandomBytes(1024 * 1024 + 41, 19);
+  ftp.AddFile("pub/real.bin", content);
+  const std::string url = ftp.Url("pub/real.bin");
+  for (const std::int32_t from : {0, 5000}) {
+    SCOPED_TRACE(from);
+    TWynHttp h;
+    Prepare(h);
+    h.Proxy = "127.0.0.1";
+    h.ProxyPort = squid.Port();
+    THttpTrace trace;
+    trace.Attach(h);
+    EXPECT_EQ(Failure([&] { h.Get(url, from); }), "") << squid.Diagnostics();
+    EXPECT_TRUE(SameBytes(trace.body, content.substr(static_cast<std::size_t>(from))));
+    EXPECT_EQ(h.Size(), static_cast<std::int32_t>(content.size()));
+    // squid cuts the range out of the whole file; it announces no ranges for ftp:// URLs.
+    EXPECT_EQ(h.ReplyNumber(), from ? 206 : 200);
+    EXPECT_EQ(h.Resume(), from > 0);
+    EXPECT_EQ(trace.Lines(TLogType::ltCommand).front(), "GET " + url + " HTTP/1.1");
+  }
 }
 
 TEST(WynHttpSquid, AnHttpUrlThroughTheProxy) {
