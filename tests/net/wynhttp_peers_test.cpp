@@ -359,30 +359,44 @@ TEST(WynHttpSquid, AnFtpUrlIsFetchedWithTheHttpClientThroughTheProxy) {
   EXPECT_THAT(squid.Requests(), Contains("GET " + url));
   ASSERT_TRUE(ftp.WaitForScripts(1));
   EXPECT_THAT(ftp.Received(0), HasSubstr("RETR file.bin"));
+
+  // A range from an origin that refuses REST: squid answers with the whole file, which the
+  // client reports as no resume.
+  TWynHttp ranged;
+  Prepare(ranged);
+  ranged.Proxy = "127.0.0.1";
+  ranged.ProxyPort = squid.Port();
+  THttpTrace rangedTrace;
+  rangedTrace.Attach(ranged);
+  EXPECT_EQ(Failure([&] { ranged.Get(url, 100000); }), "") << squid.Diagnostics();
+  EXPECT_EQ(ranged.ReplyNumber(), 200);
+  EXPECT_FALSE(ranged.Resume());
+  EXPECT_EQ(ranged.Size(), static_cast<std::int32_t>(content.size()));
+  EXPECT_TRUE(SameBytes(rangedTrace.body, content));
 }
 
+// Only from the start: asked for a range, squid 5.7 restarts the FTP transfer at the range's
+// offset (REST) and then skips the offset once more in what it got, so it sends the wrong
+// bytes (and fewer than its Content-Length). With an origin that refuses REST it sends the
+// whole file with 200 (see the test above).
 TEST(WynHttpSquid, AnFtpUrlOfVsftpdThroughTheProxy) {
   test::TSquid squid;
   test::TVsftpd ftp;
   const std::string content = RandomBytes(1024 * 1024 + 41, 19);
   ftp.AddFile("pub/real.bin", content);
   const std::string url = ftp.Url("pub/real.bin");
-  for (const std::int32_t from : {0, 5000}) {
-    SCOPED_TRACE(from);
-    TWynHttp h;
-    Prepare(h);
-    h.Proxy = "127.0.0.1";
-    h.ProxyPort = squid.Port();
-    THttpTrace trace;
-    trace.Attach(h);
-    EXPECT_EQ(Failure([&] { h.Get(url, from); }), "") << squid.Diagnostics();
-    EXPECT_TRUE(SameBytes(trace.body, content.substr(static_cast<std::size_t>(from))));
-    EXPECT_EQ(h.Size(), static_cast<std::int32_t>(content.size()));
-    // squid cuts the range out of the whole file; it announces no ranges for ftp:// URLs.
-    EXPECT_EQ(h.ReplyNumber(), from ? 206 : 200);
-    EXPECT_EQ(h.Resume(), from > 0);
-    EXPECT_EQ(trace.Lines(TLogType::ltCommand).front(), "GET " + url + " HTTP/1.1");
-  }
+  TWynHttp h;
+  Prepare(h);
+  h.Proxy = "127.0.0.1";
+  h.ProxyPort = squid.Port();
+  THttpTrace trace;
+  trace.Attach(h);
+  EXPECT_EQ(Failure([&] { h.Get(url, 0); }), "") << squid.Diagnostics();
+  EXPECT_TRUE(SameBytes(trace.body, content));
+  EXPECT_EQ(h.Size(), static_cast<std::int32_t>(content.size()));
+  EXPECT_EQ(h.ReplyNumber(), 200);
+  EXPECT_FALSE(h.Resume());  // squid announces no ranges for ftp:// URLs
+  EXPECT_EQ(trace.Lines(TLogType::ltCommand).front(), "GET " + url + " HTTP/1.1");
 }
 
 TEST(WynHttpSquid, AnHttpUrlThroughTheProxy) {
