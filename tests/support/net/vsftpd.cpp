@@ -2,6 +2,7 @@
 #include "tests/support/net/vsftpd.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -56,7 +57,8 @@ TVsftpd::~TVsftpd() { Stop(); }
 void TVsftpd::EnsurePamService() {
   const std::string path = std::string("/etc/pam.d/") + kPamService;
   if (std::filesystem::exists(path)) return;
-  const std::string temp = path + ".new";
+  // Tests running side by side may both make it: each writes a file of its own and renames it.
+  const std::string temp = path + ".new." + std::to_string(::getpid());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out << kPamText;
