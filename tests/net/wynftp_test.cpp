@@ -706,6 +706,32 @@ TEST(WynFtp, AbortInTheDataPhaseEndsBothConnectionsWithoutTheFinalReply) {
   }
 }
 
+TEST(WynFtp, AbortInAnEventSendsNothingMore) {
+  struct Case {
+    const char* event;
+    std::size_t lastStep;  // the last command the client sends
+  };
+  const Case cases[] = {{"OnGetFileDate", kProbe}, {"OnGetResumeState", kSize}};
+  for (const auto& c : cases) {
+    TScriptedServer data(Droppable(TPeerScript().Send("never asked for")));
+    auto steps = PassiveSteps(data.Port(), 0);
+    steps.resize(c.lastStep + 1);
+    TScriptedServer control(Dialog("220 ready\r\n", steps));
+    auto f = Client();
+    TFtpTrace t;
+    t.Attach(*f);
+    t.onEvent = [&c](TWynFtp& ftp, const std::string& name) {
+      if (name == c.event) ftp.Abort();
+    };
+    EXPECT_EQ(FtpFailure([&] { f->Get(Url(control), 0); }), kTextAborted) << c.event;
+    // A command that cannot go out is not logged as sent either.
+    EXPECT_EQ(t.Commands(), Commands(steps)) << c.event;
+    EXPECT_EQ(std::find(t.events.begin(), t.events.end(), "OnGetFileSize"), t.events.end());
+    EXPECT_EQ(data.Accepted(), 0) << c.event;
+    EXPECT_TRUE(t.Errors().empty()) << c.event;
+  }
+}
+
 TEST(WynFtp, ThroughAnFtpProxyTheTargetGoesWithTheUserName) {
   const std::string content = Pattern(30000, 9);
   for (const bool passive : {true, false}) {
