@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "engine/handle.h"
+#include "engine/jobedit.h"
 #include "engine/skimbler.h"
+#include "platform/threadqueue.h"
 
 namespace nsk {
 
@@ -124,6 +126,21 @@ class TView {
   virtual void ShowTransferRate(std::int64_t bytesLastSecond, std::int64_t totalReceived) = 0;
   // Basket animation and tray icon cycling on while a job is running or queued.
   virtual void ShowActivity(bool active) = 0;
+
+  // --- questions and the desktop ---
+  // A job about to start finds its target or partial file present: ask the user whether to
+  // rename the job automatically, overwrite or cancel. The answer goes to the asking job
+  // thread later (PostRenameReply, monitorcommands.h); the call itself does not wait.
+  virtual void AskFileExists(std::string fileName, TThreadId asker) = 0;
+  // The add-job dialog in edit mode for this snapshot of the focused job (mcEditJob); on OK it
+  // sends the edited values with mcJobEdited.
+  virtual void ShowEditJobDialog(TJobEdit job) = 0;
+  // Puts the text on the clipboard (mcCopyURL; the job list's IgnoreClipboard is set first).
+  virtual void CopyToClipboard(std::string text) = 0;
+  // A finished job's file opened with the desktop's opener (mcLaunch), or its folder shown
+  // (mcExplore).
+  virtual void OpenFile(std::string path) = 0;
+  virtual void ExploreFolder(std::string folder) = 0;
 };
 
 }  // namespace nsk

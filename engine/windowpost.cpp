@@ -22,6 +22,7 @@ std::uint32_t MessageCode(const TWindowMessage& m) {
                         [](const TJobCountsMessage&) { return kWmJobCounts; },
                         [](const TListFileAnswerMessage&) { return kWmListFileAnswer; },
                         [](const TAllDoneMessage&) { return kWmAllDone; },
+                        [](const TCloseProgramMessage&) { return kWmClose; },
                     },
                     m);
 }
@@ -68,6 +69,7 @@ std::optional<std::string> NoticeText(const TWindowMessage& m) {
               case TFileProblem::Invalid: return "文件:\"" + f.FileName + "\" 无效!";
               case TFileProblem::Missing: return "文件:\"" + f.FileName + "\" 不存在!";
               case TFileProblem::ImportFailed: return std::string("这个任务无效,导入失败!");
+              case TFileProblem::MoveFailed: return "文件:\"" + f.FileName + "\" 移动失败!";
             }
             return std::nullopt;
           },

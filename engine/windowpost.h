@@ -31,6 +31,9 @@ enum class TFileProblem : std::uint8_t {
   Invalid = 1,       // "文件:"%s" 无效!"
   Missing = 2,       // "文件:"%s" 不存在!"
   ImportFailed = 3,  // "这个任务无效,导入失败!"
+  // The finished job's partial file could not become the target file; the partial and
+  // information files are kept and the job ends in error, so that starting it again retries.
+  MoveFailed = 4,    // "文件:"%s" 移动失败!"
 };
 
 // 3028: a problem with a job's file, or a failed import.
@@ -58,9 +61,14 @@ struct TListFileAnswerMessage {
 // 3033: no job is running or queued any more.
 struct TAllDoneMessage {};
 
+// The close message to the application's main form: the scheduler was told to exit once no
+// job runs or waits (mcStopAll with 1), and now none does.
+struct TCloseProgramMessage {};
+
 using TWindowMessage =
     std::variant<TDuplicateJobMessage, TConfirmDeleteMessage, TFileErrorMessage,
-                 TShutDownMessage, TJobCountsMessage, TListFileAnswerMessage, TAllDoneMessage>;
+                 TShutDownMessage, TJobCountsMessage, TListFileAnswerMessage, TAllDoneMessage,
+                 TCloseProgramMessage>;
 
 inline constexpr std::uint32_t kWmDuplicateJob = 3026;
 inline constexpr std::uint32_t kWmConfirmDelete = 3027;
@@ -69,6 +77,7 @@ inline constexpr std::uint32_t kWmShutDown = 3030;
 inline constexpr std::uint32_t kWmJobCounts = 3031;
 inline constexpr std::uint32_t kWmListFileAnswer = 3032;
 inline constexpr std::uint32_t kWmAllDone = 3033;
+inline constexpr std::uint32_t kWmClose = 0x0010;  // the standard close message
 
 // The message's number and its two parameters as numbers: a job handle travels as its
 // identifier; 3031 carries the total in wParam and running << 16 | queued in lParam.

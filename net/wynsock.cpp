@@ -20,7 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kTurn = 2ms;
 // Reads per readiness report in packet mode before the wait gets its turn (about 1 MiB).
 constexpr int kReadsPerEvent = 64;
 // Outside packet mode the socket is not read while this much waits unconsumed.
@@ -195,9 +194,11 @@ template <class Cond>
 void TWynSock::WaitFor(Cond done) {
   while (!done() && !Aborted() && !timedOut_) {
     // Without an idle handler nobody needs the turns: the wait sleeps until something comes
-    // (a notification, the timer, a look-up answer or an Abort from another thread).
-    loop_.RunOnce(OnIdle ? std::chrono::steady_clock::duration(kTurn)
-                         : std::chrono::steady_clock::duration(TEventLoop::kNoTimeout));
+    // (a notification, the timer, a look-up answer or an Abort from another thread). So does
+    // it with one that asked for turns without a time limit.
+    const bool timed = OnIdle && IdleTurn >= std::chrono::milliseconds::zero();
+    loop_.RunOnce(timed ? std::chrono::steady_clock::duration(IdleTurn)
+                        : std::chrono::steady_clock::duration(TEventLoop::kNoTimeout));
     if (OnIdle) OnIdle(*this);
   }
 }

@@ -28,8 +28,8 @@ int NthPos(std::string_view s, char ch, int n);
 
 // One IPv4 TCP socket driven by the event loop of the thread that creates it. Every public
 // operation blocks: it waits in turns on the thread's loop (serving every other socket, timer
-// and look-up of that thread meanwhile), calls OnIdle once per turn (a turn lasts at most 2 ms
-// while OnIdle is set), and returns as soon as what it waits for arrived, its time-out timer
+// and look-up of that thread meanwhile), calls OnIdle once per turn (a turn lasts at most
+// IdleTurn, 2 ms unless changed, while OnIdle is set), and returns as soon as what it waits for arrived, its time-out timer
 // fired or Abort was called. Failures raise ESocketError (or a subclass) whose message is one
 // of the failure texts of socketerror.h; the component stays usable after Disconnect.
 //
@@ -67,6 +67,10 @@ class TWynSock {
   std::int32_t ProxyPort = 0;
   std::string Host;
   std::int32_t Port = 0;
+  // Longest turn of a wait while OnIdle is set. TEventLoop::kNoTimeout lets a turn last until
+  // something arrives: for an owner whose OnIdle has news only when the thread's loop was
+  // woken (a stop request that wakes it), so that a stalled transfer costs no CPU.
+  std::chrono::milliseconds IdleTurn{2};
 
   TNotifyEvent OnIdle;
   TNotifyEvent OnConnecting;

@@ -4,8 +4,11 @@
 namespace nsk::test {
 
 void TRecordingPost::Post(TWindowMessage message) {
-  std::lock_guard g(lock_);
-  messages_.push_back(std::move(message));
+  {
+    std::lock_guard g(lock_);
+    messages_.push_back(std::move(message));
+  }
+  signal_.Notify();
 }
 
 std::vector<TWindowMessage> TRecordingPost::Messages() const {

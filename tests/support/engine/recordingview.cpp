@@ -5,7 +5,10 @@
 
 namespace nsk::test {
 
-void TRecordingView::Record(const char* op) { calls_.emplace_back(op); }
+void TRecordingView::Record(const char* op) {
+  calls_.emplace_back(op);
+  signal_.Notify();
+}
 
 void TRecordingView::SetSelection(TTreeSelection selection) {
   std::lock_guard g(lock_);
@@ -93,6 +96,7 @@ void TRecordingView::ClearTree() {
 void TRecordingView::AddJobNode(TJobNodeView node) {
   std::lock_guard g(lock_);
   Record("AddJobNode");
+  nodeHistory_.push_back(node);
   jobNodes_[node.Job.Id()] = std::move(node);
 }
 void TRecordingView::RemoveJobNode(JobHandle job) {
@@ -109,6 +113,7 @@ void TRecordingView::RemoveSkimblerNodes(JobHandle job) {
 void TRecordingView::UpdateJobNode(TJobNodeView node) {
   std::lock_guard g(lock_);
   Record("UpdateJobNode");
+  nodeHistory_.push_back(node);
   const auto it = jobNodes_.find(node.Job.Id());
   if (it == jobNodes_.end()) return;
   it->second.StateImage = node.StateImage;
@@ -227,6 +232,62 @@ void TRecordingView::ShowActivity(bool active) {
   std::lock_guard g(lock_);
   Record("ShowActivity");
   activity_ = active;
+}
+
+void TRecordingView::SetFileExistsAnswer(std::optional<TRenameAnswer> answer) {
+  std::lock_guard g(lock_);
+  fileExistsAnswer_ = answer;
+}
+std::vector<TRecordingView::TFileQuestion> TRecordingView::FileQuestions() const {
+  std::lock_guard g(lock_);
+  return questions_;
+}
+std::optional<TJobEdit> TRecordingView::LastEditDialog() const {
+  std::lock_guard g(lock_);
+  return editDialog_;
+}
+std::vector<std::string> TRecordingView::Clipboard() const {
+  std::lock_guard g(lock_);
+  return clipboard_;
+}
+std::vector<TJobNodeView> TRecordingView::JobNodeHistory() const {
+  std::lock_guard g(lock_);
+  return nodeHistory_;
+}
+std::vector<std::string> TRecordingView::Opened() const {
+  std::lock_guard g(lock_);
+  return opened_;
+}
+void TRecordingView::AskFileExists(std::string fileName, TThreadId asker) {
+  std::optional<TRenameAnswer> answer;
+  {
+    std::lock_guard g(lock_);
+    Record("AskFileExists");
+    questions_.push_back({std::move(fileName), asker});
+    answer = fileExistsAnswer_;
+  }
+  // Posting never blocks, as the dialog's answer does not.
+  if (answer) PostRenameReply(asker, *answer);
+}
+void TRecordingView::ShowEditJobDialog(TJobEdit job) {
+  std::lock_guard g(lock_);
+  Record("ShowEditJobDialog");
+  editDialog_ = std::move(job);
+}
+void TRecordingView::CopyToClipboard(std::string text) {
+  std::lock_guard g(lock_);
+  Record("CopyToClipboard");
+  clipboard_.push_back(std::move(text));
+}
+void TRecordingView::OpenFile(std::string path) {
+  std::lock_guard g(lock_);
+  Record("OpenFile");
+  opened_.push_back("open:" + path);
+}
+void TRecordingView::ExploreFolder(std::string folder) {
+  std::lock_guard g(lock_);
+  Record("ExploreFolder");
+  opened_.push_back("explore:" + folder);
 }
 
 }  // namespace nsk::test

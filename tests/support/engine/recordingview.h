@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/monitorcommands.h"
 #include "engine/view.h"
+#include "tests/support/engine/changesignal.h"
 
 namespace nsk::test {
 
@@ -15,6 +20,26 @@ namespace nsk::test {
 // from several threads.
 class TRecordingView final : public TView {
  public:
+  struct TFileQuestion {
+    std::string FileName;
+    TThreadId Asker = 0;
+  };
+
+  // Answers every file-exists question at once with this answer (none: questions wait for
+  // the test to answer them with PostRenameReply).
+  void SetFileExistsAnswer(std::optional<TRenameAnswer> answer);
+  std::vector<TFileQuestion> FileQuestions() const;
+  std::optional<TJobEdit> LastEditDialog() const;
+  std::vector<std::string> Clipboard() const;  // texts put on the clipboard, in order
+  std::vector<std::string> Opened() const;     // "open:" or "explore:" + path, in order
+  // Every job node added or updated, in call order.
+  std::vector<TJobNodeView> JobNodeHistory() const;
+  // Waits until condition() holds, tested after every view call (see TChangeSignal).
+  bool WaitUntil(const std::function<bool()>& condition,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    return signal_.WaitUntil(condition, timeout);
+  }
+
   // What SelectedNodes() returns.
   void SetSelection(TTreeSelection selection);
 
@@ -64,6 +89,11 @@ class TRecordingView final : public TView {
   void SetBlockCells(std::int32_t from, std::int32_t to, TCellValue value) override;
   void ShowTransferRate(std::int64_t bytesLastSecond, std::int64_t totalReceived) override;
   void ShowActivity(bool active) override;
+  void AskFileExists(std::string fileName, TThreadId asker) override;
+  void ShowEditJobDialog(TJobEdit job) override;
+  void CopyToClipboard(std::string text) override;
+  void OpenFile(std::string path) override;
+  void ExploreFolder(std::string folder) override;
 
  private:
   void Record(const char* op);  // with lock_ held
@@ -82,6 +112,13 @@ class TRecordingView final : public TView {
   std::int64_t rate_ = 0, total_ = 0;
   int checkedPriority_ = -1;
   std::vector<std::string> copyMenu_;
+  std::optional<TRenameAnswer> fileExistsAnswer_;
+  std::vector<TFileQuestion> questions_;
+  std::optional<TJobEdit> editDialog_;
+  std::vector<std::string> clipboard_;
+  std::vector<std::string> opened_;
+  std::vector<TJobNodeView> nodeHistory_;
+  TChangeSignal signal_;
 };
 
 }  // namespace nsk::test
