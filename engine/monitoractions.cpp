@@ -200,6 +200,7 @@ bool TMonitorThread::AddJob(std::shared_ptr<TJob> job, bool startNext) {
       if (job->State == TJobState::jsRunning) job->State = TJobState::jsQueued;
       job->Thread.reset();
       queue = job->State != TJobState::jsStopped && job->State != TJobState::jsFinished;
+      if (queue) idleReported_ = false;
     }
     list.Add(job);
     {
@@ -279,6 +280,7 @@ void TMonitorThread::StartJobs(bool all) {
         HideNode(*job);
         job->State = TJobState::jsQueued;
         ShowNode(*job);
+        idleReported_ = false;
       }
     }
     list.UpdateActionFlags();
@@ -384,6 +386,7 @@ void TMonitorThread::RestartJob() {
     HideNode(*job);
     job->State = jsQueued;
     ShowNode(*job);
+    idleReported_ = false;
     job->FileSize = 0;
     job->FileDate = kNoDate;
     job->Percent = 0;

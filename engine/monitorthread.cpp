@@ -192,10 +192,14 @@ void TMonitorThread::StartNext(bool reportAllDone) {
   context_.View.ShowActivity(active);
   list.RebuildRunningHints();
   if (more) PostStartNext(id_, false);
-  if (!active) {
+  if (active) {
+    idleReported_ = false;
+  } else if (!idleReported_ && (ExitWhenIdle || reportAllDone)) {
+    // Jobs that end together each post a check; the window hears of the idle list once.
+    idleReported_ = true;
     if (ExitWhenIdle)
       context_.Post.Post(TCloseProgramMessage{});
-    else if (reportAllDone)
+    else
       context_.Post.Post(TAllDoneMessage{});
   }
 }

@@ -96,6 +96,9 @@ class TMonitorThread final {
   std::atomic<bool> PendingAutoStart{true};
 
   bool ExitWhenIdle = false;
+  // The window was told that nothing runs or waits (3033, or the close for ExitWhenIdle);
+  // cleared when a job is queued or runs again, so that one idle spell is told once.
+  bool idleReported_ = false;
   std::int32_t TickCount = 0;
   bool StartLatch = false;
   bool StopLatch = false;

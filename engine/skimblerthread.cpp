@@ -148,6 +148,13 @@ bool TSkimblerThread::PickWork() {
   auto jg = job_->Guard();
   TJob& job = *job_;
   TSkimbler& s = *skimbler_;
+  if (job.FileSize > 0 && job.Blocks.empty()) {
+    // Every byte is stored. Without this test a connection that starts late on a job whose
+    // mirrors do not resume would throw the finished file away and fetch it again.
+    s.URLIndex = -1;
+    UpdateSkimblerNode(context_.View, job, s);
+    return false;
+  }
   const TAttempt a = job.BeginAttempt(s);
   if (a.GoesAhead() && JobFocused()) {
     if (a.Kind == TAttemptKind::Restart) {

@@ -72,6 +72,9 @@ class TEngineTest : public ::testing::Test {
     engine = std::make_unique<TEngine>(
         TEngineContext{list, view, post, settings, clock, launcher, home.Path(), timing});
     engine->StartMonitor();
+    // The first pass applies the filter; the test's commands come after it.
+    ++filtersPosted_;
+    ASSERT_TRUE(view.WaitUntil([&] { return FilterApplied(1); }));
   }
   // Stops every job, waits for their end and stops the scheduler.
   void StopEngine() {
@@ -120,12 +123,26 @@ class TEngineTest : public ::testing::Test {
                     std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
     return view.WaitUntil([&] { return StateOf(job) == state; }, timeout);
   }
-  // Waits until the scheduler handled everything posted so far: commands are handled in
-  // order, and re-applying the view filter changes no job.
-  void Settle() {
-    const int before = view.CountOf("EndTreeUpdate");
-    PostSetFilter(Monitor(), list.ViewFilter.load());
-    ASSERT_TRUE(view.WaitUntil([&] { return view.CountOf("EndTreeUpdate") > before; }));
+  // Waits until the scheduler handled everything posted so far. Commands are handled in
+  // order, and only mcSetFilter clears the tree: once the tree was cleared as often as the
+  // scheduler was told to apply a filter (the first pass applies one too), the last of them,
+  // posted here, was handled.
+  void Settle() { SetFilter(list.ViewFilter.load()); }
+  void SetFilter(int filter) {
+    ++filtersPosted_;
+    PostSetFilter(Monitor(), static_cast<std::uint8_t>(filter));
+    ASSERT_TRUE(view.WaitUntil([&] { return FilterApplied(filtersPosted_); }));
+  }
+  // The n-th application of a filter has ended: its ClearTree was followed by its
+  // EndTreeUpdate (nothing else runs on the scheduler in between).
+  bool FilterApplied(int n) const {
+    const auto calls = view.Calls();
+    int clears = 0;
+    for (const auto& c : calls) {
+      if (c == "ClearTree") ++clears;
+      else if (c == "EndTreeUpdate" && clears >= n) return true;
+    }
+    return false;
   }
 
   THomeDir home;
@@ -136,6 +153,9 @@ class TEngineTest : public ::testing::Test {
   TManualClock clock;
   TRecordingLauncher launcher;
   std::unique_ptr<TEngine> engine;
+
+ private:
+  int filtersPosted_ = 0;
 };
 
 }  // namespace nsk::test
