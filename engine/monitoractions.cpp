@@ -182,6 +182,7 @@ void TMonitorThread::SetFilter(std::intptr_t filter) {
 bool TMonitorThread::AddJob(std::shared_ptr<TJob> job, bool startNext) {
   if (!job) return false;
   TJobList& list = context_.JobList;
+  if (list.Find(job->Handle())) return false;  // handed over twice
   if (list.HasURL(job->Handle())) {
     std::string url;
     {

@@ -161,14 +161,14 @@ void TMonitorThread::StartNext(bool reportAllDone) {
     const TNextJob next = list.PickNextJob(settings->MaxJobs);
     if (const auto job = next.Job ? list.Find(next.Job) : nullptr) {
       more = next.More;
+      bool focusLost = false;
       {
         auto jg = job->Guard();
         RemoveSkimblerNodes(context_.View, *job);
         // The connection records of the last run go.
-        bool focusLost = false;
-        for (const auto& s : job->Skimblers) focusLost = focusLost || s->Handle() == list.FocusedSkimbler;
+        for (const auto& s : job->Skimblers)
+          focusLost = focusLost || s->Handle() == list.FocusedSkimbler;
         job->Skimblers.clear();
-        if (focusLost) PruneSelection();
         HideNode(*job);
         job->State = TJobState::jsRunning;
         ShowNode(*job);
@@ -184,6 +184,7 @@ void TMonitorThread::StartNext(bool reportAllDone) {
           more = false;
         }
       }
+      if (focusLost) PruneSelection();
       list.PostCounts(context_.Post);
       list.UpdateActionFlags();
     }

@@ -164,6 +164,9 @@ TEST_F(DownloadTest, ABigFileWithEightConnectionsFromTwoMirrors) {
   ASSERT_TRUE(history);
   EXPECT_NE(history->find("<br><b>Save As:</b>" + home.File("big.bin")), std::string::npos);
   EXPECT_NE(history->find(">Finished</font>"), std::string::npos);
+  // The speed display's total follows every byte received.
+  EXPECT_TRUE(view.WaitUntil([&] { return view.LastTotal() >= static_cast<std::int64_t>(data.size()); }));
+  EXPECT_EQ(list.Counter.TotalReceived(), static_cast<std::int64_t>(data.size()));
 }
 
 TEST_F(DownloadTest, AMirrorWithoutRangesBesideOneWithRanges) {
@@ -536,6 +539,11 @@ TEST_F(DownloadTest, AStopEndsATransferAtOnce) {
   ASSERT_TRUE(view.WaitUntil([&] {
     auto g = job->Guard();
     return job->AllStarted && job->DoneBytes > 150 * 1024;
+  }));
+  // The basket's hint names the running job with its progress.
+  ASSERT_TRUE(view.WaitUntil([&] {
+    const auto hints = list.RunningHints();
+    return hints.size() == 1 && hints[0].rfind("slow.bin-->[", 0) == 0;
   }));
   const auto asked = std::chrono::steady_clock::now();
   PostStopAll(Monitor(), false);

@@ -568,5 +568,60 @@ TEST_F(QueueTest, ListFileIsSavedAfterChanges) {
   EXPECT_EQ(loaded.Jobs()[0]->FirstURL(), "http://127.0.0.1:9/saved.bin");
 }
 
+TEST_F(QueueTest, AnEditThatArrivesWhileTheJobRunsIsNotApplied) {
+  TScriptedServer server(Stalling());
+  StartEngine();
+  auto job = StalledJob(server, "busy.bin", jsQueued, 3);
+  TJobEdit edit;
+  {
+    auto g = job->Guard();
+    edit = JobEditOf(*job);
+  }
+  PostAddJob(Monitor(), job);
+  ASSERT_TRUE(WaitForState(job, jsRunning));
+  edit.FileName = home.File("elsewhere.bin");
+  edit.URLs[0].URL = "http://127.0.0.1:9/elsewhere.bin";
+  PostJobEdited(Monitor(), edit);
+  Settle();
+  auto g = job->Guard();
+  EXPECT_EQ(job->FileName, home.File("busy.bin"));
+  EXPECT_EQ(job->FirstURL(), StallURL(server, "busy.bin"));
+}
+
+TEST_F(QueueTest, StoppingTheSchedulerWithJobsRunningLeavesNoThreadBehind) {
+  TScriptedServer server(Stalling());
+  StartEngine();
+  auto a = StalledJob(server, "a.bin", jsQueued, 3);
+  auto b = StalledJob(server, "b.bin", jsQueued, 3);
+  PostAddJobs(Monitor(), {a, b});
+  ASSERT_TRUE(WaitForState(a, jsRunning));
+  ASSERT_TRUE(WaitForState(b, jsRunning));
+  ASSERT_TRUE(server.WaitForConnections(2));
+  // Straight to the end, without stopping the jobs first.
+  engine->StopMonitor();
+  engine.reset();
+  for (const auto& j : {a, b}) {
+    auto g = j->Guard();
+    EXPECT_EQ(j->State, jsStopped);
+    EXPECT_FALSE(j->Thread);
+    for (const auto& s : j->Skimblers) {
+      EXPECT_EQ(s->State, TSkimblerState::ssStopped);
+      EXPECT_FALSE(s->Thread);
+    }
+  }
+  EXPECT_TRUE(server.WaitForScripts(2)) << "the connections were closed";
+}
+
+TEST_F(QueueTest, AJobHandedOverTwiceIsListedOnce) {
+  SetMaxJobs(0);
+  StartEngine();
+  auto job = MakeJob({"http://127.0.0.1:9/twice.bin"}, "twice.bin", jsStopped);
+  PostAddJob(Monitor(), job);
+  PostAddJob(Monitor(), job);
+  Settle();
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_EQ(post.CountOf<TDuplicateJobMessage>(), 0);
+}
+
 }  // namespace
 }  // namespace nsk::test
