@@ -704,7 +704,8 @@ TEST_F(DownloadTest, AStalledTransferCostsNoCpuWhileItWaits) {
   const double wall = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
   RecordProperty("StalledCpuPercent", std::to_string(100.0 * used / wall));
   std::printf("CPU while stalled: %.3f %% of one core\n", 100.0 * used / wall);
-  EXPECT_LT(used / wall, 0.01) << "CPU share while the transfer stalls";
+  // Turns of 2 ms would cost about 1 %; sleeping until woken costs next to nothing.
+  EXPECT_LT(used / wall, 0.005) << "CPU share while the transfer stalls";
 }
 
 }  // namespace

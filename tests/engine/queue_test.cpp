@@ -127,6 +127,8 @@ TEST_F(QueueTest, StartAndStopSelectedAndAll) {
   EXPECT_EQ(post.CountOf<TAllDoneMessage>(), 0) << "jobs still wait";
 
   PostStopAll(Monitor(), false);
+  // The check that follows a stop is a command of its own, queued behind it.
+  ASSERT_TRUE(post.WaitUntil([&] { return post.CountOf<TAllDoneMessage>() > 0; }));
   Settle();
   for (const auto& j : {x, y, w}) EXPECT_EQ(StateOf(j), jsStopped);
   EXPECT_EQ(StateOf(z), jsFinished);
