@@ -10,9 +10,12 @@ namespace {
 void Usage(std::FILE* out) {
   std::fputs(
       "usage: netskimbler-cli COMMAND [ARGS]\n"
+      "  get [OPTIONS] URL [MIRROR ...]  download URL now as a new job of the current list\n"
+      "  run [FILE.mjl]             start every job of a job list and run until all ended\n"
       "  list [--json] [FILE.mjl]   show the jobs of a job list (default: the current list)\n"
       "  fetch [OPTIONS] URL FILE   fetch one URL with the protocol client (diagnostics)\n"
-      "  help                       this text\n",
+      "  help                       this text\n"
+      "COMMAND --help tells more about each.\n",
       out);
 }
 
@@ -25,6 +28,8 @@ int main(int argc, char** argv) {
   }
   const std::string command = argv[1];
   const nsk::cli::TArgs args(argv + 2, argv + argc);
+  if (command == "get") return nsk::cli::RunGet(args);
+  if (command == "run") return nsk::cli::RunRun(args);
   if (command == "list") return nsk::cli::RunList(args);
   if (command == "fetch") return nsk::cli::RunFetch(args);
   if (command == "help" || command == "--help" || command == "-h") {
