@@ -35,7 +35,11 @@ sigset_t StopSignals() {
 int BlockStopSignals() {
   const sigset_t set = StopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  const int fd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  // Without the descriptor the signals keep their default action: the process ends as a
+  // kill would end it, which the job files survive.
+  if (fd < 0) pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  return fd;
 }
 
 const char* AnswerText(TRenameAnswer a) {
