@@ -175,9 +175,6 @@ void TSkimblerThread::AttachHandlers(TClient& c) {
   c.OnRequest = [this](TWynSock&) { SetState(TSkimblerState::ssRequesting); };
   c.OnResponse = [this](TWynSock&) { SetState(TSkimblerState::ssResponding); };
   c.OnReceive = [this](TWynSock&) {
-    // The FTP client's data connection waits through the transfer: it is woken by a stop
-    // request like the control connection, so it needs no periodic turns either.
-    if (ftp_ && ftp_->DataSock()) ftp_->DataSock()->IdleTurn = TEventLoop::kNoTimeout;
     SetState(TSkimblerState::ssReceiving);
     AddLog(kTextReceiving, TLogType::ltState);
   };

@@ -112,6 +112,8 @@ void TWynFtp::CopyHandlers() {
   if (OnPacketRecvd) ds.OnPacketRecvd = OnPacketRecvd;
   if (OnIdle) ds.OnIdle = OnIdle;
   if (OnLogMessage) ds.OnLogMessage = OnLogMessage;
+  // An owner that wakes the loop itself wants no periodic turns on either connection.
+  ds.IdleTurn = IdleTurn;
 }
 
 void TWynFtp::RestartAndRetrieve() {
