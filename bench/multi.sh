@@ -75,7 +75,9 @@ fetch() {  # tool connections
         aria2c -q -x "$n" -s "$n" -k 1M --summary-interval=0 --allow-overwrite=true \
         --auto-file-renaming=false -d "$dl" -o big.bin "$url" ;;
     axel)
-      ns_bench_measure "$work/scratch" "$target" "$bytes" axel -q -n "$n" -o "$target" "$url" ;;
+      # Its quiet mode (-q) crashes now and then with 16 connections; its progress goes to
+      # the scratch file instead.
+      ns_bench_measure "$work/scratch" "$target" "$bytes" axel -n "$n" -o "$target" "$url" ;;
     curl)
       ns_bench_measure "$work/scratch" "$target" "$bytes" curl -s -o "$target" "$url" ;;
   esac
@@ -83,7 +85,7 @@ fetch() {  # tool connections
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)   cores: $(nproc)" >&2
 multi=(netskimbler aria2c axel)
-declare -A results
+declare -A results failed
 # One round fetches with every tool for every N in turn, so that a change of the machine's
 # load falls on all of them alike; the tool that goes first changes from round to round.
 for ((r = 1; r <= runs; r++)); do
@@ -92,7 +94,13 @@ for ((r = 1; r <= runs; r++)); do
     [ "$n" = 1 ] && tools+=(curl)
     for ((k = 0; k < ${#tools[@]}; k++)); do
       tool=${tools[$(( (r + k) % ${#tools[@]} ))]}
-      results["$tool|$n"]+="$(fetch "$tool" "$n")"$'\n'
+      # A failed fetch is tried once more; one that fails again is left out (and counted).
+      if line=$(fetch "$tool" "$n") || { rm -f "$target"*; line=$(fetch "$tool" "$n"); }; then
+        results["$tool|$n"]+="$line"$'\n'
+      else
+        rm -f "$target"*
+        failed["$tool|$n"]=$(( ${failed["$tool|$n"]:-0} + 1 ))
+      fi
     done
   done
   echo "round $r of $runs done" >&2
@@ -100,8 +108,9 @@ done
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 
 echo
+pause=${NS_BENCH_RETRY_DELAY:-2 (the default)}
 echo "$mib MiB over loopback into a file, median of $runs runs (NetSkimbler's pause between" \
-  "two actions of a connection: ${NS_BENCH_RETRY_DELAY:-2, the settings' default,} s)"
+  "two actions of a connection: $pause s)"
 for n in "${counts[@]}"; do
   echo
   printf '%-12s %12s %14s   (N = %s)\n' tool "MiB/s" "CPU s/GiB" "$n"
@@ -109,7 +118,9 @@ for n in "${counts[@]}"; do
   [ "$n" = 1 ] && tools+=(curl)
   for tool in "${tools[@]}"; do
     read -r speed cpu < <(printf '%s' "${results["$tool|$n"]}" | ns_bench_median "$mib")
-    printf '%-12s %12s %14s\n' "$tool" "$speed" "$cpu"
+    note=""
+    [ -n "${failed["$tool|$n"]:-}" ] && note="   ${failed["$tool|$n"]} runs failed"
+    printf '%-12s %12s %14s%s\n' "$tool" "$speed" "$cpu" "$note"
   done
   read -r ns_speed ns_cpu < <(printf '%s' "${results["netskimbler|$n"]}" | ns_bench_median "$mib")
   read -r a_speed a_cpu < <(printf '%s' "${results["aria2c|$n"]}" | ns_bench_median "$mib")
@@ -140,6 +151,7 @@ kill -TERM "$job_pid"
 wait "$job_pid" || true
 hz=$(getconf CLK_TCK)
 echo
+echo "the stalled job's last progress line: $(grep 'connections active' "$work/scratch/stall.out" | tail -n 1)"
 awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$stall_seconds" 'BEGIN {
   printf "stalled server: %.3f %% of a core over %d s while the job waits (goal < 1 %%)\n",
     100 * d / hz / s, s }'
