@@ -479,6 +479,53 @@ TEST_F(GetRunTest, RunStartsEveryJobOfTheGivenListAndSavesItThere) {
   EXPECT_EQ(saved.CurListFile, home.File("skimbler.mjl"));
 }
 
+TEST_F(GetRunTest, APartialFileThatIsWrongOrGoneGivesItsMessageLine) {
+  struct TCase {
+    const char* name;
+    const char* partial;  // the partial file's bytes; null: no partial file
+    const char* says;
+  };
+  const TCase cases[] = {
+      {"short.bin", "ten bytes.", "\" 无效!"},
+      {"gone.bin", nullptr, "\" 不存在!"},
+  };
+  static const std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A stopped job with half of its 1 MiB stored, as its information file says.
+    auto job = TJob::Create();
+    job->FileName = downloads.File(c.name);
+    job->Name = c.name;
+    job->FileSize = static_cast<std::int32_t>(kMiB);
+    job->Blocks.push_back(std::make_shared<TBlockInfo>(TBlockInfo{0, 512 * 1024, false}));
+    TURLInfo u;
+    u.URL = std::string("http://127.0.0.1:9/") + c.name;
+    job->URLs.push_back(u);
+    TJobList jobs;
+    jobs.Add(job);
+    const std::string file = logs.File(std::string(c.name) + ".mjl");
+    ASSERT_TRUE(jobs.SaveToFile(file));
+    ASSERT_TRUE(PathExists(job->InfoFileName()));
+    if (c.partial) {
+      ASSERT_TRUE(WriteFileAtomically(job->PartFileName(), c.partial));
+    }
+
+    const auto r = Cli({"run", file});
+    EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+    bool found = false;
+    for (const auto& l : Lines(r.Err))
+      found = found || (l.size() > 20 && std::regex_match(l.substr(0, 19), stamp) &&
+                        l.substr(19) == " 文件:\"" + job->FileName + c.says);
+    EXPECT_TRUE(found) << r.Err;
+    EXPECT_NE(r.Out.find("error: " + job->FileName), std::string::npos) << r.Out;
+    // Nothing of the job's files was thrown away.
+    EXPECT_TRUE(PathExists(job->InfoFileName()));
+    if (c.partial) {
+      EXPECT_EQ(ReadWholeFile(job->PartFileName()).value_or(""), c.partial);
+    }
+  }
+}
+
 // Runs the program with its standard output on a pseudo terminal and returns what it wrote.
 std::string RunOnTerminal(const std::vector<std::string>& argv, int& exitCode) {
   int master = -1, slave = -1;
