@@ -107,8 +107,10 @@ int RunRun(const TArgs& args) {
     else if (job->State == TJobState::jsFinished) ++finishedBefore;
     else if (job->Priority == 0) ++priorityZero;
   }
-  std::string summary = listFile + ": " + std::to_string(front.JobList().Count()) + " jobs, " +
-                        std::to_string(started.size()) + " to start";
+  const std::int32_t count = front.JobList().Count();
+  std::string summary = listFile + ": " + std::to_string(count) +
+                        (count == 1 ? " job, " : " jobs, ") + std::to_string(started.size()) +
+                        " to start";
   if (finishedBefore > 0) summary += ", " + std::to_string(finishedBefore) + " finished before";
   if (priorityZero > 0)
     summary += ", " + std::to_string(priorityZero) + " of priority 0 (not started)";

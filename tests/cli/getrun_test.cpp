@@ -118,8 +118,8 @@ class GetRunTest : public ::testing::Test {
   }
   std::unique_ptr<TCliChild> Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), NSK_CLI_PATH);
-    return std::make_unique<TCliChild>(args, std::vector<std::string>{"NETSKIMBLER_HOME=" + home.Path()},
-                                       logs.Path());
+    const std::vector<std::string> env = {"NETSKIMBLER_HOME=" + home.Path()};
+    return std::make_unique<TCliChild>(args, env, logs.Path());
   }
   std::string ListJson(const std::string& file = "") {
     std::vector<std::string> args = {"list", "--json"};
@@ -419,8 +419,9 @@ TEST_F(GetRunTest, ADamagedJobListIsLeftAlone) {
   nginx.AddFile("a.bin", "data");
   const std::string list = home.File("skimbler.mjl");
   ASSERT_TRUE(WriteFileAtomically(list, "no job list"));
-  for (const auto& args : {std::vector<std::string>{"get", "-d", downloads.Path(), nginx.Url("a.bin")},
-                           std::vector<std::string>{"run"}}) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"get", "-d", downloads.Path(), nginx.Url("a.bin")}, {"run"}};
+  for (const auto& args : commands) {
     const auto r = Cli(args);
     EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
     EXPECT_NE(r.Err.find("is not a complete job list"), std::string::npos) << r.Err;
