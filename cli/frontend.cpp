@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <type_traits>
 #include <variant>
 #include <vector>
 
