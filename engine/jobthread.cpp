@@ -2,7 +2,6 @@
 #include "engine/jobthread.h"
 
 #include <algorithm>
-#include <future>
 
 #include "engine/skimblerthread.h"
 #include "engine/textutil.h"
@@ -28,29 +27,20 @@ TJobState EndStateOf(const TJob& job, bool userStopped) {
 
 TJobThread::TJobThread(TEngineContext& context, std::shared_ptr<TJob> job, TThreadId monitor)
     : context_(context), job_(std::move(job)), handle_(job_->Handle()), monitor_(monitor) {
-  std::promise<void> started;
-  auto ready = started.get_future();
-  thread_ = std::thread([this, &started] {
-    TEventLoop& loop = TEventLoop::ForThisThread();
-    TThreadQueue queue(loop);
-    id_ = queue.Id();
-    waker_ = loop.Waker();
-    started.set_value();
-    // The queue goes with the thread; a message that reaches it later is freed unread.
+  thread_.Start([this](TThreadQueue& queue, TEventLoop& loop) {
     Run(queue, loop);
   });
-  ready.wait();
 }
 
 TJobThread::~TJobThread() { Join(); }
 
 void TJobThread::Join() {
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  thread_.Join();
 }
 
 void TJobThread::RequestStop() {
   stopRequest_.store(true);
-  waker_.Wake();
+  thread_.Wake();
 }
 
 bool TJobThread::IsFocused() const { return context_.JobList.FocusedJob == handle_; }
@@ -75,7 +65,7 @@ void TJobThread::Run(TThreadQueue& queue, TEventLoop& loop) {
         loop.RunOnce(TEventLoop::kNoTimeout);
       }
       if (stopRequest_.exchange(false))
-        TThreadQueue::Post(id_, TM_JOB_COMMAND, 0, static_cast<std::intptr_t>(TJobCode::jcStopAll));
+        TThreadQueue::Post(Id(), TM_JOB_COMMAND, 0, static_cast<std::intptr_t>(TJobCode::jcStopAll));
     }
     if (tick_) loop.CancelTimer(tick_);
     tick_ = 0;
@@ -106,7 +96,7 @@ bool TJobThread::CheckFiles(TThreadQueue& queue, TEventLoop& loop) {
   }
   if (!ask) return true;
 
-  context_.View.AskFileExists(fileName, id_);
+  context_.View.AskFileExists(fileName, Id());
   auto answer = TRenameAnswer::Cancel;
   for (;;) {
     // A stop request while the question is open cancels the start.
@@ -165,7 +155,7 @@ void TJobThread::AddConnection() {
     // No worker: the record stands stopped, and the end check runs as if it had ended.
     s->State = TSkimblerState::ssStopped;
     UpdateSkimblerNode(context_.View, *job_, *s);
-    TThreadQueue::Post(id_, TM_JOB_COMMAND, 0,
+    TThreadQueue::Post(Id(), TM_JOB_COMMAND, 0,
                        static_cast<std::intptr_t>(TJobCode::jcSkimblerEnded));
   }
 }

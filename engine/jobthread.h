@@ -13,6 +13,7 @@
 #include "engine/job.h"
 #include "engine/monitorcommands.h"
 #include "engine/threadlinks.h"
+#include "platform/queuethread.h"
 #include "platform/threadqueue.h"
 
 namespace nsk {
@@ -47,7 +48,7 @@ class TJobThread final : public TJobThreadLink {
 
   // Any thread: asks the job to stop (seen at once: it wakes the thread).
   void RequestStop() override;
-  TThreadId Id() const { return id_; }
+  TThreadId Id() const { return thread_.Id(); }
   TThreadId MonitorId() const { return monitor_; }
   const JobHandle& Job() const { return handle_; }
   // Waits for the thread's end; the scheduler calls it after the end report.
@@ -86,8 +87,6 @@ class TJobThread final : public TJobThreadLink {
   const std::shared_ptr<TJob> job_;
   const JobHandle handle_;
   const TThreadId monitor_;
-  TThreadId id_ = 0;
-  TLoopWaker waker_;
 
   std::atomic<bool> stopRequest_{false};
   TJobState endState_ = TJobState::jsStopped;
@@ -105,7 +104,7 @@ class TJobThread final : public TJobThreadLink {
   std::mutex workersLock_;  // leaf: guards workers_ only
   std::map<std::uint64_t, std::shared_ptr<TSkimblerThread>> workers_;
 
-  std::thread thread_;
+  TQueueThread thread_;
 };
 
 }  // namespace nsk

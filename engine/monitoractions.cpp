@@ -210,7 +210,7 @@ bool TMonitorThread::AddJob(std::shared_ptr<TJob> job, bool startNext) {
     }
     list.PostCounts(context_.Post);
   }
-  if (queue && startNext) PostStartNext(id_, false);
+  if (queue && startNext) PostStartNext(Id(), false);
   return true;
 }
 
@@ -229,7 +229,7 @@ void TMonitorThread::AddJobs(std::vector<std::shared_ptr<TJob>> jobs) {
     anyStopped = anyStopped || (added && stopped);
   }
   context_.View.EndTreeUpdate();
-  if (!anyStopped) PostStartNext(id_, false);
+  if (!anyStopped) PostStartNext(Id(), false);
   Save();
 }
 
@@ -287,7 +287,7 @@ void TMonitorThread::StartJobs(bool all) {
     list.UpdateActionFlags();
     list.PostCounts(context_.Post);
   }
-  PostStartNext(id_, false);
+  PostStartNext(Id(), false);
 }
 
 void TMonitorThread::StopJobs(bool all) {
@@ -314,7 +314,7 @@ void TMonitorThread::StopJobs(bool all) {
     list.UpdateActionFlags();
     list.PostCounts(context_.Post);
   }
-  PostStartNext(id_, true);
+  PostStartNext(Id(), true);
 }
 
 void TMonitorThread::DeleteSelected() {
@@ -407,7 +407,7 @@ void TMonitorThread::RestartJob() {
     restarted = true;
   }
   if (!restarted) return;
-  PostStartSelected(id_);
+  PostStartSelected(Id());
   Save();
 }
 

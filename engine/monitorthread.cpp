@@ -2,7 +2,6 @@
 #include "engine/monitorthread.h"
 
 #include <cmath>
-#include <future>
 
 #include "engine/history.h"
 #include "engine/jobthread.h"
@@ -33,30 +32,22 @@ std::vector<std::string> ScannerArguments(const std::string& fileName, const std
 }  // namespace
 
 TMonitorThread::TMonitorThread(TEngineContext& context) : context_(context) {
-  std::promise<void> started;
-  auto ready = started.get_future();
-  thread_ = std::thread([this, &started] {
-    TEventLoop& loop = TEventLoop::ForThisThread();
-    TThreadQueue queue(loop);
-    id_ = queue.Id();
-    waker_ = loop.Waker();
-    started.set_value();
+  thread_.Start([this](TThreadQueue& queue, TEventLoop& loop) {
     Run(queue, loop);
   });
-  ready.wait();
 }
 
 TMonitorThread::~TMonitorThread() { Terminate(); }
 
 void TMonitorThread::Terminate() {
   terminate_.store(true);
-  waker_.Wake();
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  thread_.Wake();
+  thread_.Join();
 }
 
 void TMonitorThread::RequestRefresh() {
   PendingRefresh.store(true);
-  waker_.Wake();
+  thread_.Wake();
 }
 
 void TMonitorThread::Run(TThreadQueue& queue, TEventLoop& loop) {
@@ -72,11 +63,11 @@ void TMonitorThread::Run(TThreadQueue& queue, TEventLoop& loop) {
     }
     if (m) Handle(*m);
     if (PendingRefresh.exchange(false)) {
-      PostSetFilter(id_, context_.JobList.ViewFilter.load());
+      PostSetFilter(Id(), context_.JobList.ViewFilter.load());
       context_.JobList.PostCounts(context_.Post);
     }
     if (PendingAutoStart.exchange(false) && context_.Settings.Get()->StartRunning)
-      PostStartAll(id_);
+      PostStartAll(Id());
   }
   if (timer_) loop.CancelTimer(timer_);
   timer_ = 0;
@@ -140,10 +131,10 @@ void TMonitorThread::ScheduleCheck() {
     latch = true;
     return true;
   };
-  if (settings->StartSchedule && check(settings->StartTime, StartLatch)) PostStartAll(id_);
+  if (settings->StartSchedule && check(settings->StartTime, StartLatch)) PostStartAll(Id());
   if (settings->StopSchedule && check(settings->StopTime, StopLatch) &&
       context_.JobList.CountActive().Sum() > 0)
-    PostStopAll(id_, false);
+    PostStopAll(Id(), false);
 }
 
 void TMonitorThread::Save() {
@@ -173,7 +164,7 @@ void TMonitorThread::StartNext(bool reportAllDone) {
         job->State = TJobState::jsRunning;
         ShowNode(*job);
         try {
-          auto thread = std::make_shared<TJobThread>(context_, job, id_);
+          auto thread = std::make_shared<TJobThread>(context_, job, Id());
           job->Thread = thread;
           jobThreads_[job->Handle().Id()] = std::move(thread);
         } catch (const std::system_error&) {
@@ -192,7 +183,7 @@ void TMonitorThread::StartNext(bool reportAllDone) {
   const bool active = list.CountActive().Sum() > 0;
   context_.View.ShowActivity(active);
   list.RebuildRunningHints();
-  if (more) PostStartNext(id_, false);
+  if (more) PostStartNext(Id(), false);
   if (active) {
     idleReported_ = false;
   } else if (!idleReported_ && (ExitWhenIdle || reportAllDone)) {
@@ -230,7 +221,7 @@ void TMonitorThread::JobEnded(const JobHandle& handle, TJobState state) {
     ShowNode(*job);
     if (finished) {
       if (settings->VirusCheck && !settings->VirusScanner.empty()) scanFile = job->FileName;
-      if (settings->DeleteComplete) PostDeleteJob(id_, handle, false);
+      if (settings->DeleteComplete) PostDeleteJob(Id(), handle, false);
     }
     job->SaveInfoFile();
     AppendHistory(*job, context_.ProgramFolder);
@@ -240,7 +231,7 @@ void TMonitorThread::JobEnded(const JobHandle& handle, TJobState state) {
   if (finished) Save();
   list.PostCounts(context_.Post);
   list.UpdateActionFlags();
-  PostStartNext(id_, true);
+  PostStartNext(Id(), true);
   // The job thread's last act was its report: this join returns at once.
   if (const auto it = jobThreads_.find(handle.Id()); it != jobThreads_.end()) {
     const auto thread = std::move(it->second);

@@ -9,6 +9,7 @@
 
 #include "engine/enginecontext.h"
 #include "engine/monitorcommands.h"
+#include "platform/queuethread.h"
 #include "platform/threadqueue.h"
 
 namespace nsk {
@@ -30,7 +31,7 @@ class TMonitorThread final {
   TMonitorThread(const TMonitorThread&) = delete;
   TMonitorThread& operator=(const TMonitorThread&) = delete;
 
-  TThreadId Id() const { return id_; }
+  TThreadId Id() const { return thread_.Id(); }
   // Ends the thread and waits for it. Running jobs are not stopped by the scheduler's end in
   // the normal course (the front end stops them first with mcStopAll and waits for 3033 or the
   // counts); should any still run, they are stopped and their end is handled before the thread
@@ -89,8 +90,6 @@ class TMonitorThread final {
   std::shared_ptr<TJobThread> JobThreadOf(const TJob& job) const;
 
   TEngineContext& context_;
-  TThreadId id_ = 0;
-  TLoopWaker waker_;
   std::atomic<bool> terminate_{false};
   std::atomic<bool> PendingRefresh{true};
   std::atomic<bool> PendingAutoStart{true};
@@ -106,7 +105,7 @@ class TMonitorThread final {
   // The job threads by job handle id; each is joined after its end report.
   std::map<std::uint64_t, std::shared_ptr<TJobThread>> jobThreads_;
 
-  std::thread thread_;
+  TQueueThread thread_;
 };
 
 }  // namespace nsk
