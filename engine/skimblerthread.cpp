@@ -116,7 +116,14 @@ void TSkimblerThread::Execute(TEventLoop& loop) {
   while (!terminated) {
     StartAction();
     if (PickWork()) {
-      if (ConfigureClient()) RunAttempt();
+      // EndAttempt stores what is still buffered and gives the block back, however the
+      // attempt ends.
+      try {
+        if (ConfigureClient()) RunAttempt();
+      } catch (...) {
+        EndAttempt();
+        throw;
+      }
       EndAttempt();
       if (StopRequested()) terminated = true;
     } else {
@@ -281,6 +288,8 @@ void TSkimblerThread::RunAttempt() {
     if (i >= job_->URLs.size()) return;
     url = job_->URLs[i].URL;
     start = skimbler_->Block ? skimbler_->Block->StartPos : 0;
+    pending_.Reset(start);
+    blockLeft_ = skimbler_->Block ? skimbler_->Block->Length() : 0;
   }
   try {
     if (http_)
@@ -294,12 +303,17 @@ void TSkimblerThread::RunAttempt() {
   } catch (...) {
     // The clients and the handlers have logged what there is to log.
   }
+  // Bytes that arrived before the end, the abort or the failure are valid data.
+  StoreAll();
   auto jg = job_->Guard();
   const auto i = static_cast<std::size_t>(skimbler_->URLIndex);
   if (i < job_->URLs.size() && job_->URLs[i].URL == url) UpdateSpeed();
 }
 
 void TSkimblerThread::EndAttempt() {
+  // Buffered bytes are stored before the block is given back: a range the job lists as
+  // stored is in the partial file.
+  StoreAll();
   {
     auto lg = context_.JobList.Guard();
     auto jg = job_->Guard();
@@ -397,6 +411,16 @@ void TSkimblerThread::DoIdle() {
 
 void TSkimblerThread::DoPacket(TWynSock& sender, std::int32_t byteCount) {
   if (byteCount <= 0) return;
+  // The packet waits with the ones before it; they are stored together in one write.
+  pending_.Append(sender.Buffer, static_cast<std::size_t>(byteCount));
+  if (const std::size_t due = pending_.Due(blockLeft_)) StoreBuffered(due);
+}
+
+void TSkimblerThread::StoreAll() {
+  if (!pending_.Empty()) StoreBuffered(pending_.Size());
+}
+
+void TSkimblerThread::StoreBuffered(std::size_t n) {
   bool abort = false;
   bool writeFailed = false;
   std::int32_t stored = 0;
@@ -404,26 +428,39 @@ void TSkimblerThread::DoPacket(TWynSock& sender, std::int32_t byteCount) {
     auto lg = context_.JobList.Guard();
     auto jg = job_->Guard();
     TJob& job = *job_;
-    const TCommitResult r = job.CommitData(*skimbler_, sender.Buffer, byteCount, nullptr);
+    const TCommitResult r =
+        job.CommitData(*skimbler_, pending_.Data(), static_cast<std::int32_t>(n), nullptr);
     switch (r.Outcome) {
       case TCommitResult::TOutcome::NoBlock:
         abort = true;  // bytes nobody asked for: end the transfer
+        pending_.Clear();
+        blockLeft_ = 0;
         break;
       case TCommitResult::TOutcome::WriteFailed:
         writeFailed = true;
+        pending_.Clear();
         break;
       case TCommitResult::TOutcome::Stored:
       case TCommitResult::TOutcome::BlockDone: {
         stored = r.Bytes;
+        if (r.Outcome == TCommitResult::TOutcome::BlockDone) {
+          // A finished block ends the transfer: the server would go on past its end. What
+          // lay beyond the block's end belongs to another connection's range.
+          abort = true;
+          pending_.Clear();
+          blockLeft_ = 0;
+        } else {
+          pending_.Consume(n);
+          blockLeft_ = skimbler_->Block ? skimbler_->Block->Length() : 0;
+        }
         const bool focused = JobFocused();
         if (focused && r.MarkTo > r.MarkFrom)
           context_.View.SetBlockCells(r.MarkFrom, r.MarkTo, TCellValue::Stored);
-        // A finished block ends the transfer: the server would go on past its end.
-        if (r.Outcome == TCommitResult::TOutcome::BlockDone) abort = true;
         UnsavedBytes += stored;
         const std::int64_t every = static_cast<std::int64_t>(std::max(settings_->EveryBytes, 0)) * 1024;
         if (UnsavedBytes >= every) {
-          UnsavedBytes -= every;
+          // One write may hold several periods' worth; one save covers them all.
+          UnsavedBytes = every > 0 ? UnsavedBytes % every : 0;
           if (settings_->AutoSave && owner_.TakeAutoSaveTurn(std::chrono::steady_clock::now()))
             job.SaveInfoFile();
         }
@@ -524,6 +561,8 @@ void TSkimblerThread::DoFileSize() {
         if (focused) context_.View.ShowJobInfo(JobInfoOf(job));
         // The first block covers the whole file and is this connection's.
         skimbler_->Block = job.ResetBlocks();
+        pending_.Reset(0);
+        blockLeft_ = skimbler_->Block->Length();
         job.DoneBytes = 0;
         job.Percent = 0;
         if (focused) {

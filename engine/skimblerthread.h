@@ -13,6 +13,7 @@
 #include "engine/enginecontext.h"
 #include "engine/job.h"
 #include "engine/threadlinks.h"
+#include "engine/writebuffer.h"
 #include "net/logtype.h"
 #include "platform/datetime.h"
 #include "platform/eventloop.h"
@@ -78,6 +79,10 @@ class TSkimblerThread final : public TSkimblerThreadLink {
 
   void DoIdle();
   void DoPacket(TWynSock& sender, std::int32_t byteCount);
+  // Stores the first n buffered bytes with the job's bookkeeping; locks taken inside.
+  void StoreBuffered(std::size_t n);
+  // Stores everything still buffered.
+  void StoreAll();
   void UpdateSpeed();  // job lock held
   void DoResumeState();
   void DoFileSize();
@@ -111,6 +116,10 @@ class TSkimblerThread final : public TSkimblerThreadLink {
   std::int64_t ActionBytes = 0;
   std::chrono::steady_clock::time_point ActionStart{};
   std::int64_t UnsavedBytes = 0;
+  // Packets received for the block and not stored yet, and the block's remaining length as
+  // last seen under the job lock (0: no block known).
+  TWriteBuffer pending_;
+  std::int64_t blockLeft_ = 0;
   bool abortLogged_ = false;
 
   std::thread thread_;
