@@ -65,6 +65,9 @@ fresh_home() {
 
 fetch() {  # tool connections
   local n=$2
+  # The machine may page out cold files (the kernel's DAMON page-out runs here): read the
+  # source into the page cache first, so that no tool waits for nginx's disk reads.
+  cat "$work/www/big.bin" > /dev/null
   case $1 in
     netskimbler)
       fresh_home
@@ -97,6 +100,8 @@ for ((r = 1; r <= runs; r++)); do
       # A failed fetch is tried once more; one that fails again is left out (and counted).
       if line=$(fetch "$tool" "$n") || { rm -f "$target"*; line=$(fetch "$tool" "$n"); }; then
         results["$tool|$n"]+="$line"$'\n'
+        # Every fetch's own figures, to see the spread behind the medians.
+        echo "  $tool N=$n: wall user sys = $line" >&2
       else
         rm -f "$target"*
         failed["$tool|$n"]=$(( ${failed["$tool|$n"]:-0} + 1 ))
