@@ -37,7 +37,7 @@ TEST(WriteBuffer, BytesAreDueWhenFullAtTheBlocksEndOrWithoutABlock) {
       {"full, no page boundary inside: all", 1000, 5000, {600, 600}, 1000000, 1200},
       {"full beats a far block end", 8192, 0, {8192}, 40000, 8192},
       // A split takes the second half of what the books show as left, cut on a chunk
-      // boundary: held bytes stay clear of it by two chunks.
+      // boundary: held bytes stay clear of it by a chunk at least.
       {"clear of half the rest", 8192, 0, {800}, 10000, 0},
       {"near half the rest: all", 8192, 0, {1000}, 10000, 1000},
       {"near half the rest, from inside a page: all", 8192, 1000, {3000, 100}, 14000, 3100},
